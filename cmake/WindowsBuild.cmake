@@ -1,0 +1,26 @@
+# Settings of the two Windows builds: widl, Wine for running the x64 tests.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(CORVANE_WIDL x86_64-w64-mingw32-widl)
+  set(CORVANE_WIDL_TARGET --win64)
+  set(CORVANE_ARCH x64)
+else()
+  set(CORVANE_WIDL i686-w64-mingw32-widl)
+  set(CORVANE_WIDL_TARGET --win32)
+  set(CORVANE_ARCH x86)
+endif()
+# stdole2.tlb, which the type libraries import, lives with Wine's 64-bit DLLs (the
+# 32-bit folder exists only with wine32, which these machines cannot run).
+set(CORVANE_STDOLE_DIR /usr/lib/x86_64-linux-gnu/wine/x86_64-windows)
+
+# Only the x64 build runs here, through 64-bit Wine in a prefix inside the build tree.
+set(CORVANE_RUNS_TESTS OFF)
+if(CORVANE_ARCH STREQUAL "x64")
+  set(CORVANE_RUNS_TESTS ON)
+  set(CORVANE_WINE_DIR ${CMAKE_BINARY_DIR}/wine)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/cmake/wine-run.sh ${CORVANE_WINE_DIR})
+endif()
+
+# Windows path of a file or folder of this machine, as Wine sees it (drive Z: is /).
+function(corvane_windows_path out path)
+  set(${out} "Z:${path}" PARENT_SCOPE)
+endfunction()

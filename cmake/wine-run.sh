@@ -1,0 +1,22 @@
+#!/bin/sh
+# Runs a Windows program under 64-bit Wine in the build tree's private prefix.
+#   wine-run.sh WINE_DIR PROGRAM [ARGS...]
+# WINE_DIR holds the prefix ("prefix") and a compiled Japanese locale ("locale").
+# WINE_CODEPAGE chooses the ANSI code page of the process: 1252 (default) or 932.
+wine_dir=$(cd "$1" && pwd) || exit 125
+shift
+export WINEPREFIX="$wine_dir/prefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+case "${WINE_CODEPAGE:-1252}" in
+  932)
+    export LOCPATH="$wine_dir/locale" LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 ;;
+  1252)
+    # No such locale is compiled, so Wine falls back to code page 1252.
+    unset LOCPATH
+    export LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8 ;;
+  *)
+    echo "wine-run.sh: unsupported WINE_CODEPAGE '$WINE_CODEPAGE'" >&2
+    exit 125 ;;
+esac
+exec /usr/lib/wine/wine64 "$@"

@@ -1,0 +1,47 @@
+// Crypt: Blowfish encryption of strings and files behind ICrypt. The six methods
+// never fail: each returns S_OK and leaves a status number that IsError reports.
+// IUnknown and IDispatch are supplied by the class that makes Crypt a COM object.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "corvane.h"  // ICrypt, generated from server/corvane.idl
+
+namespace corvane {
+
+class Crypt : public ICrypt {
+ public:
+  STDMETHOD(SetKey)(VARIANT vin) override;
+  STDMETHOD(IsError)(LONG* sout) override;
+  STDMETHOD(enCrypt)(VARIANT vin, VARIANT* vout) override;
+  STDMETHOD(deCrypt)(VARIANT vin, VARIANT* vout) override;
+  STDMETHOD(FileEnCrypt)(VARIANT vin) override;
+  STDMETHOD(FileDeCrypt)(VARIANT vin) override;
+
+ protected:
+  Crypt();
+  // Wipes and releases the key text. Not virtual: only the concrete COM classes,
+  // which are final, destroy a Crypt.
+  ~Crypt();
+  Crypt(const Crypt&) = delete;
+  Crypt& operator=(const Crypt&) = delete;
+
+  // A plain object counts its own references; the inner part of an aggregate keeps
+  // its controlling unknown in the same place instead.
+  union {
+    LONG m_dwRef;
+    IUnknown* m_pOuterUnknown;
+  };
+  LONG m_nStatus;
+  unsigned char* m_pszKey;  // NUL-terminated key text, or null while no key is held
+  char m_szExt[4];          // suffix of the output file name
+  LONG m_nHeaderSize;       // size of an encrypted file's length header
+
+ private:
+  // The key's length for the key schedule; 0 when there is no usable key.
+  std::int32_t KeyLength() const;
+};
+
+}  // namespace corvane

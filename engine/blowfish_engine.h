@@ -1,0 +1,47 @@
+// Blowfish (16 rounds, pi-derived tables) with this system's block convention:
+// each 8-byte block is two little-endian 32-bit words, L = bytes 0..3, R = bytes 4..7.
+// The key is packed most significant byte first, as in the published algorithm.
+#pragma once
+
+#include <cstdint>
+
+namespace corvane {
+
+class BlowfishEngine {
+ public:
+  static constexpr std::uint32_t kBlockSize = 8;
+
+  // Allocates the two tables; their contents are undefined until Initialize.
+  BlowfishEngine();
+  // Wipes the expanded key before the tables are released.
+  ~BlowfishEngine();
+
+  BlowfishEngine(const BlowfishEngine&) = delete;
+  BlowfishEngine& operator=(const BlowfishEngine&) = delete;
+
+  // False when the tables could not be allocated; nothing else may be called then.
+  bool IsAllocated() const { return PArray != nullptr && SBoxes != nullptr; }
+
+  // Key schedule. keyLength must be at least 1; at most the first 72 bytes are read.
+  void Initialize(const unsigned char* key, std::int32_t keyLength);
+
+  void Encipher(std::uint32_t& L, std::uint32_t& R) const;
+  void Decipher(std::uint32_t& L, std::uint32_t& R) const;
+
+  // n rounded up to a whole number of blocks.
+  static std::uint32_t GetOutputLength(std::uint32_t n);
+
+  // Enciphers n bytes, zero-padding the last block; writes GetOutputLength(n) bytes
+  // and returns that count. input and output must not overlap.
+  std::uint32_t Encode(const unsigned char* input, unsigned char* output, std::uint32_t n) const;
+
+  // Deciphers ceil(n / 8) blocks. A partial last block is completed with zero bytes
+  // before deciphering; exactly n bytes are read and ceil(n / 8) * 8 written.
+  void Decode(const unsigned char* input, unsigned char* output, std::uint32_t n) const;
+
+ private:
+  std::uint32_t* PArray;  // 18 round subkeys
+  std::uint32_t* SBoxes;  // four S-boxes of 256 words, one flat array
+};
+
+}  // namespace corvane

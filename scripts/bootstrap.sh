@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need on Debian 12, and nothing that is
+# already there: a second run only checks and returns at once.
+#   scripts/bootstrap.sh [extra ...]   extras: bench (OpenSSL, libgcrypt, gnuplot), fuzz (clang)
+set -euo pipefail
+
+packages=()
+need_command() { command -v "$1" >/dev/null 2>&1 || packages+=("$2"); }
+need_file() { [ -e "$1" ] || packages+=("$2"); }
+
+need_command cmake cmake
+need_command make make
+need_command g++ g++
+need_command python3 python3
+need_command x86_64-w64-mingw32-g++-posix g++-mingw-w64-x86-64-posix
+need_command i686-w64-mingw32-g++-posix g++-mingw-w64-i686-posix
+need_command x86_64-w64-mingw32-windres binutils-mingw-w64-x86-64
+need_command i686-w64-mingw32-windres binutils-mingw-w64-i686
+need_command x86_64-w64-mingw32-widl mingw-w64-tools
+need_command i686-w64-mingw32-widl mingw-w64-tools
+need_file /usr/lib/wine/wine64 wine64
+need_file /usr/src/googletest/CMakeLists.txt googletest
+need_file /usr/share/i18n/locales/ja_JP locales
+need_command localedef libc-bin
+
+for extra in "$@"; do
+  case "$extra" in
+    bench)
+      need_file /usr/include/openssl/blowfish.h libssl-dev
+      need_file /usr/include/gcrypt.h libgcrypt20-dev
+      need_command gnuplot gnuplot-nox
+      ;;
+    fuzz)
+      need_command clang clang
+      need_file /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a libclang-rt-14-dev
+      ;;
+    *) echo "bootstrap.sh: unknown extra '$extra'" >&2; exit 2 ;;
+  esac
+done
+
+if [ ${#packages[@]} -eq 0 ]; then
+  exit 0
+fi
+
+# Never the i386 architecture: 32-bit Linux programs cannot run on these machines.
+mapfile -t packages < <(printf '%s\n' "${packages[@]}" | sort -u)
+echo "bootstrap: installing ${packages[*]}"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq "${packages[@]}" >/dev/null
