@@ -24,3 +24,23 @@ endif()
 function(corvane_windows_path out path)
   set(${out} "Z:${path}" PARENT_SCOPE)
 endfunction()
+
+# Compiles an .idl with widl into a C++ header, GUID definitions and a type library:
+#   corvane_widl(NAME idl-file)  -> static library NAME_interface (header and GUIDs),
+#                                   variable NAME_TLB (the .tlb path) in the caller's scope
+function(corvane_widl name idl)
+  set(out ${CMAKE_CURRENT_BINARY_DIR}/generated)
+  set(flags ${CORVANE_WIDL_TARGET} -I ${PROJECT_SOURCE_DIR}/common -L ${CORVANE_STDOLE_DIR})
+  add_custom_command(
+    OUTPUT ${out}/${name}.h ${out}/${name}_i.c ${out}/${name}.tlb
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${out}
+    COMMAND ${CORVANE_WIDL} ${flags} -h -o ${out}/${name}.h ${idl}
+    COMMAND ${CORVANE_WIDL} ${flags} -u -o ${out}/${name}_i.c ${idl}
+    COMMAND ${CORVANE_WIDL} ${flags} -t -o ${out}/${name}.tlb ${idl}
+    DEPENDS ${idl} ${PROJECT_SOURCE_DIR}/common/automation_base.idl
+    VERBATIM)
+  add_library(${name}_interface STATIC ${out}/${name}_i.c)
+  target_include_directories(${name}_interface PUBLIC ${out} ${PROJECT_SOURCE_DIR}/common)
+  target_link_libraries(${name}_interface PUBLIC ole32 oleaut32 uuid)
+  set(${name}_TLB ${out}/${name}.tlb PARENT_SCOPE)
+endfunction()
