@@ -9,7 +9,7 @@ wine_dir=$2
 mkdir -p "$wine_dir"
 wine_dir=$(cd "$wine_dir" && pwd)
 export WINEPREFIX="$wine_dir/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-export LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8
+export LANG=C.UTF-8 LC_ALL=C.UTF-8
 
 case "$action" in
   setup)

@@ -12,9 +12,10 @@ case "${WINE_CODEPAGE:-1252}" in
   932)
     export LOCPATH="$wine_dir/locale" LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 ;;
   1252)
-    # No such locale is compiled, so Wine falls back to code page 1252.
+    # Wine gives C.UTF-8 code page 1252; its UTF-8 character set lets file names
+    # beyond ASCII reach the Linux file system.
     unset LOCPATH
-    export LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8 ;;
+    export LANG=C.UTF-8 LC_ALL=C.UTF-8 ;;
   *)
     echo "wine-run.sh: unsupported WINE_CODEPAGE '$WINE_CODEPAGE'" >&2
     exit 125 ;;

@@ -3,7 +3,8 @@
 
 #include <atomic>
 #include <filesystem>
-#include <fstream>
+#include <cstdio>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -55,14 +56,31 @@ inline long TempDir::Pid() {
 #endif
 }
 
-inline void WriteFileBytes(const std::string& path, const std::vector<unsigned char>& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+// Wide paths on Windows: the narrow stream functions would go through the ANSI code page.
+inline std::FILE* OpenFile(const std::filesystem::path& path, bool write) {
+#ifdef _WIN32
+  return _wfopen(path.c_str(), write ? L"wb" : L"rb");
+#else
+  return std::fopen(path.c_str(), write ? "wb" : "rb");
+#endif
 }
 
-inline std::vector<unsigned char> ReadFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+inline void WriteFileBytes(const std::filesystem::path& path, const std::vector<unsigned char>& bytes) {
+  std::FILE* f = OpenFile(path, true);
+  if (f == nullptr) throw std::runtime_error("cannot create " + path.string());
+  const bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  if (std::fclose(f) != 0 || !ok) throw std::runtime_error("cannot write " + path.string());
+}
+
+// The file's bytes; empty when it cannot be opened.
+inline std::vector<unsigned char> ReadFileBytes(const std::filesystem::path& path) {
+  std::vector<unsigned char> bytes;
+  std::FILE* f = OpenFile(path, false);
+  if (f == nullptr) return bytes;
+  unsigned char chunk[65536];
+  for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) != 0;) bytes.insert(bytes.end(), chunk, chunk + n);
+  std::fclose(f);
+  return bytes;
 }
 
 }  // namespace corvane::test
