@@ -125,8 +125,12 @@ FileStatus AtomicOutputFile::Commit() noexcept {
   if (handle_ == -1) return FileStatus::CannotWrite;
   const BOOL closed = CloseHandle(AsHandle(handle_));
   handle_ = -1;
-  // MoveFileEx refuses to replace a folder and a file that another process holds open.
-  if (!closed || !MoveFileExW(temporary_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+  // MoveFileEx refuses to replace a folder, a file that another process holds open
+  // and, on Windows but not on Wine, a read-only file: that one is checked here.
+  const DWORD targetAttributes = GetFileAttributesW(target_.c_str());
+  const bool readOnly =
+      targetAttributes != INVALID_FILE_ATTRIBUTES && (targetAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+  if (!closed || readOnly || !MoveFileExW(temporary_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
     Abandon();
     return FileStatus::CannotWrite;
   }
