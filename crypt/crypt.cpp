@@ -3,11 +3,19 @@
 #include <cstring>
 
 #include "dunlow.h"
+#include "file_cipher.h"
+#include "helper_buffer.h"
+#include "pemmet.h"
 #include "status.h"
+#include "string_cipher.h"
 
 namespace corvane {
 
-Crypt::Crypt() : m_dwRef(0), m_nStatus(STATUS_OK), m_pszKey(nullptr), m_szExt{'.', 'b', 'f', '\0'}, m_nHeaderSize(4) {}
+Crypt::Crypt()
+    : m_dwRef(0), m_nStatus(STATUS_OK), m_pszKey(nullptr), m_szExt{}, m_nHeaderSize(kLengthHeaderSize) {
+  static_assert(sizeof m_szExt == sizeof kEncryptedFileSuffix, "the suffix and its terminator fill m_szExt");
+  std::memcpy(m_szExt, kEncryptedFileSuffix, sizeof m_szExt);
+}
 
 Crypt::~Crypt() {
   CDunlow dunlow;
@@ -41,9 +49,83 @@ STDMETHODIMP Crypt::IsError(LONG* sout) {
   return S_OK;
 }
 
-STDMETHODIMP Crypt::enCrypt(VARIANT, VARIANT*) { return E_NOTIMPL; }
-STDMETHODIMP Crypt::deCrypt(VARIANT, VARIANT*) { return E_NOTIMPL; }
-STDMETHODIMP Crypt::FileEnCrypt(VARIANT) { return E_NOTIMPL; }
-STDMETHODIMP Crypt::FileDeCrypt(VARIANT) { return E_NOTIMPL; }
+// vout is written only by the last step, and only when it succeeds. A null vout is a
+// caller's programming error, answered like IsError's: E_POINTER, nothing done.
+STDMETHODIMP Crypt::enCrypt(VARIANT vin, VARIANT* vout) {
+  if (vout == nullptr) return E_POINTER;
+  m_nStatus = STATUS_BUSY;
+  const std::int32_t keyLength = KeyLength();
+  if (keyLength == 0) {
+    m_nStatus = STATUS_NO_KEY;
+    return S_OK;
+  }
+  CPemmet pemmet;
+  HelperBuffer plaintext(pemmet), base64Text(pemmet);
+  const std::int32_t r = pemmet.SVariant2char(vin, plaintext.Receive());
+  if (r < 0) {
+    m_nStatus = r;
+    return S_OK;
+  }
+  std::int32_t status = EncryptToBase64(pemmet, plaintext.Get(), static_cast<std::uint32_t>(r), m_pszKey, keyLength,
+                                        base64Text.Receive());
+  if (status >= 0) status = pemmet.SChar2Variant(base64Text.Get(), vout);
+  m_nStatus = status < 0 ? status : STATUS_OK;
+  return S_OK;
+}
+
+STDMETHODIMP Crypt::deCrypt(VARIANT vin, VARIANT* vout) {
+  if (vout == nullptr) return E_POINTER;
+  m_nStatus = STATUS_BUSY;
+  const std::int32_t keyLength = KeyLength();
+  if (keyLength == 0) {
+    m_nStatus = STATUS_NO_KEY;
+    return S_OK;
+  }
+  CPemmet pemmet;
+  HelperBuffer text(pemmet);
+  const std::int32_t r = pemmet.SVariant2char(vin, pemmet.GetMyMemInPP());
+  if (r < 0) {
+    m_nStatus = r;
+    return S_OK;
+  }
+  std::int32_t status = DecryptFromBase64(pemmet, static_cast<std::uint32_t>(r), m_pszKey, keyLength, text.Receive());
+  if (status >= 0) status = pemmet.SChar2Variant(text.Get(), vout);
+  m_nStatus = status < 0 ? status : STATUS_OK;
+  return S_OK;
+}
+
+STDMETHODIMP Crypt::FileEnCrypt(VARIANT vin) {
+  m_nStatus = STATUS_BUSY;
+  const std::int32_t keyLength = KeyLength();
+  if (keyLength == 0) {
+    m_nStatus = STATUS_NO_KEY;
+    return S_OK;
+  }
+  CDunlow dunlow;
+  HelperBuffer inputPath(dunlow);
+  std::int32_t status = dunlow.SVariant2char(vin, inputPath.Receive());
+  if (status >= 0)
+    status = EncryptFileBeside(dunlow, inputPath.Text(), m_szExt, static_cast<std::uint32_t>(m_nHeaderSize), m_pszKey,
+                               keyLength);
+  m_nStatus = status < 0 ? status : STATUS_OK;
+  return S_OK;
+}
+
+STDMETHODIMP Crypt::FileDeCrypt(VARIANT vin) {
+  m_nStatus = STATUS_BUSY;
+  const std::int32_t keyLength = KeyLength();
+  if (keyLength == 0) {
+    m_nStatus = STATUS_NO_KEY;
+    return S_OK;
+  }
+  CDunlow dunlow;
+  HelperBuffer inputPath(dunlow);
+  std::int32_t status = dunlow.SVariant2char(vin, inputPath.Receive());
+  if (status >= 0)
+    status = DecryptFileBeside(dunlow, inputPath.Text(), m_szExt, static_cast<std::uint32_t>(m_nHeaderSize), m_pszKey,
+                               keyLength);
+  m_nStatus = status < 0 ? status : STATUS_OK;
+  return S_OK;
+}
 
 }  // namespace corvane

@@ -9,7 +9,8 @@ endif()
 
 add_executable(windows_tests
   windows/variant_conversion_test.cpp
-  windows/crypt_object_test.cpp)
+  windows/crypt_object_test.cpp
+  windows/crypt_operations_test.cpp)
 target_compile_definitions(windows_tests PRIVATE CORVANE_VECTOR_DIR="${vector_dir}")
 target_link_libraries(windows_tests PRIVATE crypt_object gtest_main)
 
