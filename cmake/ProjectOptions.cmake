@@ -12,7 +12,8 @@ endif()
 
 if(WIN32)
   # Only system DLLs may be imported: libgcc, libstdc++ and winpthread are linked in.
-  target_link_options(project_options INTERFACE -static)
+  # Shipped binaries carry no symbol tables.
+  target_link_options(project_options INTERFACE -static $<$<CONFIG:Release>:-s>)
   target_compile_definitions(project_options INTERFACE
     WIN32_LEAN_AND_MEAN NOMINMAX UNICODE _UNICODE _WIN32_WINNT=0x0601)
 endif()
