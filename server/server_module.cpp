@@ -1,0 +1,117 @@
+// Corvane.dll's entry routine, its four exports and its one-row class table, on the
+// ATL 3.0 module services of the system's atl.dll.
+#include <windows.h>
+#include <ole2.h>
+
+#include "atl30.h"
+#include "class_factory.h"
+#include "common/com_holders.h"
+#include "corvane.h"
+#include "crypt_instances.h"
+#include "resource.h"
+#include "server_module.h"
+
+namespace corvane {
+
+atl::ModuleRecord ServerModule;
+
+namespace {
+
+// The services check the record against the ATL 3.0 version identifier.
+GUID kAtlVersion30 = {0xB62F5910, 0x6528, 0x11D1, {0x96, 0x11, 0x00, 0x00, 0xF8, 0x1E, 0x0D, 0x0D}};
+
+// False when AtlModuleInit refused the record: nothing may call into the services then.
+bool g_moduleReady = false;
+
+HRESULT WINAPI UpdateClassRegistry(BOOL registering) {
+  return AtlModuleUpdateRegistryFromResourceD(&ServerModule, MAKEINTRESOURCEW(IDR_CRYPT), registering, nullptr,
+                                              nullptr);
+}
+
+// Real functions, not null slots: the services call them unconditionally.
+LPCWSTR WINAPI ObjectDescription() { return nullptr; }  // takes part in module-wide registration
+const void* WINAPI CategoryMap() { return nullptr; }    // no component categories
+void WINAPI ObjectMain(bool) {}
+
+atl::ObjectMapEntry ObjectMap[] = {
+    {&CLSID_Crypt, UpdateClassRegistry, CreateClassFactory, CreateCryptInstance, nullptr, 0, ObjectDescription,
+     CategoryMap, ObjectMain},
+    {nullptr, nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr},
+};
+
+// Releases the cached class objects; the services of some atl.dll versions leave them.
+void ReleaseClassObjects() {
+  for (atl::ObjectMapEntry* row = ObjectMap; row->pclsid != nullptr; ++row) {
+    if (row->pCF != nullptr) {
+      IUnknown* classObject = row->pCF;
+      row->pCF = nullptr;
+      classObject->Release();
+    }
+  }
+}
+
+// The registration of the type library found in resource 1 of this module is removed.
+HRESULT UnregisterTypeLibrary() {
+  wchar_t path[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(ServerModule.m_hInst, path, MAX_PATH);
+  if (length == 0 || length == MAX_PATH) return HRESULT_FROM_WIN32(GetLastError());
+  ComPtr<ITypeLib> library;
+  HRESULT hr = LoadTypeLibEx(path, REGKIND_NONE, library.Receive());
+  if (FAILED(hr)) return hr;
+  TLIBATTR* attributes = nullptr;
+  hr = library->GetLibAttr(&attributes);
+  if (FAILED(hr)) return hr;
+  hr = UnRegisterTypeLib(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum, attributes->lcid,
+                         attributes->syskind);
+  library->ReleaseTLibAttr(attributes);
+  return hr;
+}
+
+}  // namespace
+}  // namespace corvane
+
+using corvane::ServerModule;
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    ServerModule.cbSize = sizeof ServerModule;
+    ServerModule.dwAtlBuildVer = corvane::atl::kBuildVersion30;
+    ServerModule.pguidVer = &corvane::kAtlVersion30;
+    corvane::g_moduleReady = SUCCEEDED(AtlModuleInit(&ServerModule, corvane::ObjectMap, instance));
+    DisableThreadLibraryCalls(instance);
+  } else if (reason == DLL_PROCESS_DETACH && corvane::g_moduleReady) {
+    corvane::ReleaseClassObjects();
+    AtlModuleTerm(&ServerModule);
+  }
+  return TRUE;
+}
+
+extern "C" HRESULT WINAPI DllCanUnloadNow() { return ServerModule.m_nLockCnt == 0 ? S_OK : S_FALSE; }
+
+extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
+  if (!corvane::g_moduleReady) return E_UNEXPECTED;
+  // The class object is created once; the class-table lock makes the first requests of
+  // several threads wait for it (Wine's atl.dll does not take that lock itself).
+  if (corvane::ObjectMap[0].pCF == nullptr) {
+    EnterCriticalSection(&ServerModule.m_csObjMap);
+    const HRESULT hr = AtlModuleGetClassObject(&ServerModule, clsid, iid, object);
+    LeaveCriticalSection(&ServerModule.m_csObjMap);
+    return hr;
+  }
+  return AtlModuleGetClassObject(&ServerModule, clsid, iid, object);
+}
+
+extern "C" HRESULT WINAPI DllRegisterServer() {
+  if (!corvane::g_moduleReady) return E_UNEXPECTED;
+  return AtlModuleRegisterServer(&ServerModule, TRUE, nullptr);
+}
+
+// Removes what DllRegisterServer wrote: the keys of the registry script (the CLSID key
+// itself stays) and the type library's registration. Done here rather than by
+// AtlModuleUnregisterServerEx, which removes nothing in Wine's atl.dll.
+extern "C" HRESULT WINAPI DllUnregisterServer() {
+  if (!corvane::g_moduleReady) return E_UNEXPECTED;
+  const HRESULT hr = corvane::UpdateClassRegistry(FALSE);
+  if (FAILED(hr)) return hr;
+  return corvane::UnregisterTypeLibrary();
+}
