@@ -5,6 +5,7 @@ Reads the PE file itself: machine, imported DLLs, exported names and the resourc
 directory (type, name, language and the raw bytes of a resource).
 
   check_pe.py FILE --machine i386|amd64 [--system-imports-only]
+              [--undecorated-imports]              no stdcall decoration in imported names
               [--exports NAME,NAME,...]            exactly these exports, undecorated
               [--resource TYPE/NAME/LANG ...]      resource present (numbers or names)
               [--resource-bytes TYPE/NAME/LANG=FILE ...]  resource equal to FILE's bytes
@@ -34,6 +35,7 @@ class PE:
         self.machine, sections, _, _, _, opt_size, _ = struct.unpack_from("<HHIIIHH", d, pe + 4)
         opt = pe + 24
         magic = struct.unpack_from("<H", d, opt)[0]
+        self.pe32plus = magic == 0x20B
         dirs = opt + (96 if magic == 0x10B else 112)
         self.directories = [struct.unpack_from("<II", d, dirs + 8 * i) for i in range(16)]
         self.sections = []
@@ -60,6 +62,26 @@ class PE:
             if name_rva == 0:
                 break
             names.append(self.cstring(name_rva))
+            o += 20
+        return names
+
+    def imported_names(self):
+        """Names imported by name, from every DLL."""
+        rva, size = self.directories[1]
+        names, o = [], self.offset(rva) if size else None
+        width, ordinal_flag = (8, 1 << 63) if self.pe32plus else (4, 1 << 31)
+        while o is not None:
+            lookup, _, _, name_rva, first_thunk = struct.unpack_from("<IIIII", self.data, o)
+            if name_rva == 0:
+                break
+            t = self.offset(lookup or first_thunk)
+            while True:
+                entry = int.from_bytes(self.data[t:t + width], "little")
+                if entry == 0:
+                    break
+                if not entry & ordinal_flag:
+                    names.append(self.cstring(entry + 2))
+                t += width
             o += 20
         return names
 
@@ -112,6 +134,7 @@ def main():
     ap.add_argument("file")
     ap.add_argument("--machine", choices=MACHINES, required=True)
     ap.add_argument("--system-imports-only", action="store_true")
+    ap.add_argument("--undecorated-imports", action="store_true")
     ap.add_argument("--exports")
     ap.add_argument("--resource", action="append", default=[])
     ap.add_argument("--resource-bytes", action="append", default=[])
@@ -125,6 +148,10 @@ def main():
         foreign = [n for n in pe.imports() if n.lower() not in SYSTEM_DLLS and not n.lower().startswith("api-ms-win-")]
         if foreign:
             failures.append(f"imports non-system DLLs: {', '.join(foreign)}")
+    if args.undecorated_imports:
+        decorated = [n for n in pe.imported_names() if "@" in n]
+        if decorated:
+            failures.append(f"decorated import names: {', '.join(decorated)}")
     if args.exports is not None:
         expected = sorted(args.exports.split(",")) if args.exports else []
         if sorted(pe.exports()) != expected:

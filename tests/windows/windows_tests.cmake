@@ -30,14 +30,26 @@ add_test(NAME wine_prefix_cleanup COMMAND ${PROJECT_SOURCE_DIR}/cmake/wine-prefi
 set_tests_properties(wine_prefix_setup PROPERTIES FIXTURES_SETUP wine)
 set_tests_properties(wine_prefix_cleanup PROPERTIES FIXTURES_CLEANUP wine)
 
-# A test that runs a Windows program under Wine, in code page 1252 unless CODEPAGE says.
+# A test that runs a Windows program under Wine, in code page 1252 unless CODEPAGE says;
+# REQUIRES names further fixtures (a registered server, say).
 function(corvane_wine_test name)
-  cmake_parse_arguments(arg "" "CODEPAGE" "COMMAND" ${ARGN})
+  cmake_parse_arguments(arg "" "CODEPAGE" "COMMAND;REQUIRES" ${ARGN})
   if(NOT arg_CODEPAGE)
     set(arg_CODEPAGE 1252)
   endif()
   add_test(NAME ${name} COMMAND ${arg_COMMAND})
-  set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "WINE_CODEPAGE=${arg_CODEPAGE}")
+  set_tests_properties(${name} PROPERTIES
+    FIXTURES_REQUIRED "wine;${arg_REQUIRES}" ENVIRONMENT "WINE_CODEPAGE=${arg_CODEPAGE}")
+endfunction()
+
+# A VBScript or JScript test run by the real cscript. Wine's cscript exits 0 after a
+# script error, so a test passes only on the script's own "PASS" line.
+function(corvane_script_test name script)
+  cmake_parse_arguments(arg "" "" "REQUIRES" ${ARGN})
+  string(REPLACE "/" "\\" windows_script "Z:${script}")
+  corvane_wine_test(${name} REQUIRES ${arg_REQUIRES}
+    COMMAND ${PROJECT_SOURCE_DIR}/cmake/wine-run.sh ${CORVANE_WINE_DIR} cscript //nologo ${windows_script})
+  set_tests_properties(${name} PROPERTIES PASS_REGULAR_EXPRESSION "PASS " FAIL_REGULAR_EXPRESSION "FAIL")
 endfunction()
 
 corvane_wine_test(portable_tests_wine COMMAND portable_tests)
