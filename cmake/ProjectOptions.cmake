@@ -10,6 +10,13 @@ if(CORVANE_SANITIZE)
   target_link_options(project_options INTERFACE -fsanitize=address,undefined)
 endif()
 
+option(CORVANE_FUZZ "Build the libFuzzer targets (clang) instead of the tests" OFF)
+if(CORVANE_FUZZ)
+  target_compile_options(project_options INTERFACE
+    -fsanitize=address,undefined,fuzzer-no-link -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  target_link_options(project_options INTERFACE -fsanitize=address,undefined)
+endif()
+
 if(WIN32)
   # Only system DLLs may be imported: libgcc, libstdc++ and winpthread are linked in.
   # Shipped binaries carry no symbol tables.
