@@ -36,7 +36,7 @@ class UniqueBstr {
   }
   // Overwrites the characters before freeing, for strings that held secrets.
   void WipeAndReset() {
-    if (s_ != nullptr) SecureWipe(s_, SysStringByteLen(s_));
+    if (s_ != nullptr) WipeBeforeRelease(s_, SysStringByteLen(s_));
     Reset();
   }
 
@@ -65,7 +65,8 @@ class UniqueVariant {
   }
   // Clears the value, first overwriting a string it holds directly.
   void WipeAndClear() {
-    if (V_VT(&v_) == VT_BSTR && V_BSTR(&v_) != nullptr) SecureWipe(V_BSTR(&v_), SysStringByteLen(V_BSTR(&v_)));
+    if (V_VT(&v_) == VT_BSTR && V_BSTR(&v_) != nullptr)
+      WipeBeforeRelease(V_BSTR(&v_), SysStringByteLen(V_BSTR(&v_)));
     VariantClear(&v_);
   }
 

@@ -35,7 +35,7 @@ void HelperFree(unsigned char* p) {
   unsigned char* block = p - kBlockHeader;
   std::size_t n;
   std::memcpy(&n, block, sizeof n);
-  SecureWipe(block, n + kBlockHeader);
+  WipeBeforeRelease(block, n + kBlockHeader);
   std::free(block);
 }
 

@@ -33,8 +33,8 @@ BlowfishEngine::BlowfishEngine()
       SBoxes(new (std::nothrow) std::uint32_t[kBlowfishSWords]) {}
 
 BlowfishEngine::~BlowfishEngine() {
-  SecureWipe(PArray, PArray ? kBlowfishPWords * sizeof(std::uint32_t) : 0);
-  SecureWipe(SBoxes, SBoxes ? kBlowfishSWords * sizeof(std::uint32_t) : 0);
+  WipeBeforeRelease(PArray, PArray ? kBlowfishPWords * sizeof(std::uint32_t) : 0);
+  WipeBeforeRelease(SBoxes, SBoxes ? kBlowfishSWords * sizeof(std::uint32_t) : 0);
   delete[] PArray;
   delete[] SBoxes;
 }

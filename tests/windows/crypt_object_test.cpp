@@ -6,6 +6,7 @@
 
 #include "crypt/standalone_crypt.h"
 #include "crypt/status.h"
+#include "tests/support/release_recorder.h"
 #include "tests/support/variants.h"
 
 namespace corvane {
@@ -100,6 +101,32 @@ TEST(CryptObjectLifetime, AnswersForItsInterfaces) {
   EXPECT_EQ(crypt->QueryInterface(IID_IClassFactory, &p), E_NOINTERFACE);
   EXPECT_EQ(p, nullptr);
   EXPECT_EQ(crypt->Release(), 0u);
+}
+
+TEST(CryptObjectSecrets, KeyTextIsWipedWhenReplacedDroppedOrDestroyed) {
+  const std::wstring key(40, L'k');
+  test::ReleaseRecorder recorder;
+  StandaloneCrypt* crypt = StandaloneCrypt::Create();
+  BstrVariant first(key), second(key + L"2");
+  crypt->SetKey(*first);
+  recorder.Clear();
+  crypt->SetKey(*second);  // replaces the first key
+  EXPECT_EQ(recorder.CountAtLeast(40), 1u);
+  crypt->SetKey(test::MakeNull());  // a failed SetKey drops the second
+  EXPECT_EQ(recorder.CountAtLeast(40), 2u);
+  crypt->SetKey(*first);
+  crypt->Release();  // destruction releases the third
+  EXPECT_EQ(recorder.CountAtLeast(40), 3u);
+  EXPECT_TRUE(recorder.AllZero());
+}
+
+TEST(CryptObjectSecrets, ACoercedKeyCopyIsWipedToo) {
+  test::ReleaseRecorder recorder;
+  StandaloneCrypt* crypt = StandaloneCrypt::Create();
+  crypt->SetKey(test::MakeI4(123456789));  // coerced into a string of our own first
+  crypt->Release();
+  EXPECT_GE(recorder.Blocks().size(), 2u);
+  EXPECT_TRUE(recorder.AllZero());
 }
 
 }  // namespace

@@ -1,0 +1,71 @@
+// Every block that held key material or plaintext is zero when its memory is released.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "crypt/file_cipher.h"
+#include "crypt/string_cipher.h"
+#include "engine/blowfish_engine.h"
+#include "tests/support/release_recorder.h"
+#include "tests/support/temp_dir.h"
+
+namespace corvane {
+namespace {
+
+using test::ReleaseRecorder;
+
+const unsigned char kKey[] = "a key that must not linger";
+constexpr std::int32_t kKeyLength = sizeof kKey - 1;
+
+TEST(Secrets, TheEngineWipesItsExpandedKeyTables) {
+  ReleaseRecorder recorder;
+  {
+    BlowfishEngine engine;
+    engine.Initialize(kKey, kKeyLength);
+  }
+  ASSERT_EQ(recorder.Blocks().size(), 2u);
+  EXPECT_EQ(recorder.Blocks()[0].size, 18 * 4u);
+  EXPECT_EQ(recorder.Blocks()[1].size, 1024 * 4u);
+  EXPECT_TRUE(recorder.AllZero());
+}
+
+TEST(Secrets, StringOperationsWipeThePlaintextBuffers) {
+  const std::string plaintext(200, 'p');
+  ReleaseRecorder recorder;
+  std::string base64;
+  {
+    CPemmet pemmet;
+    unsigned char* text = nullptr;
+    ASSERT_EQ(EncryptToBase64(pemmet, reinterpret_cast<const unsigned char*>(plaintext.data()), 200, kKey, kKeyLength,
+                              &text),
+              0);
+    base64 = reinterpret_cast<char*>(text);
+    pemmet.Sfree(&text);
+  }
+  {
+    CPemmet pemmet;
+    pemmet.SmemCpyChar(pemmet.GetMyMemInPP(), static_cast<std::uint32_t>(base64.size()),
+                       reinterpret_cast<const unsigned char*>(base64.data()));
+    unsigned char* text = nullptr;
+    ASSERT_EQ(DecryptFromBase64(pemmet, static_cast<std::uint32_t>(base64.size()), kKey, kKeyLength, &text), 0);
+    ASSERT_EQ(std::string(reinterpret_cast<char*>(text)), plaintext);
+    pemmet.Sfree(&text);
+  }
+  // Engines' tables, the padded input, the Base64 buffers and the decrypted text.
+  EXPECT_GE(recorder.CountAtLeast(200), 4u);
+  EXPECT_TRUE(recorder.AllZero());
+}
+
+TEST(Secrets, FileOperationsWipeTheContentAndResultBuffers) {
+  test::TempDir dir;
+  test::WriteFileBytes(dir.File("plain"), std::vector<unsigned char>(5000, 'q'));
+  ReleaseRecorder recorder;
+  CDunlow dunlow;
+  ASSERT_EQ(EncryptFileBeside(dunlow, dir.File("plain").c_str(), ".bf", 4, kKey, kKeyLength), 0);
+  ASSERT_EQ(DecryptFileBeside(dunlow, dir.File("plain.bf").c_str(), ".bf", 4, kKey, kKeyLength), 0);
+  EXPECT_GE(recorder.CountAtLeast(5000), 4u);  // content and result, twice
+  EXPECT_TRUE(recorder.AllZero());
+}
+
+}  // namespace
+}  // namespace corvane
