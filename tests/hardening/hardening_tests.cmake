@@ -1,0 +1,16 @@
+# Bad input, threads and long runs against the built DLLs.
+add_executable(hardening_tests
+  hardening/crypt_bad_input_test.cpp)
+target_compile_definitions(hardening_tests PRIVATE "CORVANE_DLL_PATH=L\"Z:$<TARGET_FILE:Corvane>\"")
+target_link_libraries(hardening_tests PRIVATE corvane_interface crypt_core project_options gtest_main psapi)
+add_dependencies(hardening_tests Corvane)
+add_test(NAME static_hardening_tests_imports
+  COMMAND python3 ${static_checks} $<TARGET_FILE:hardening_tests> --machine ${pe_machine} --system-imports-only)
+
+if(NOT CORVANE_RUNS_TESTS)
+  return()
+endif()
+corvane_wine_test(corvane_bad_input REQUIRES corvane_registered COMMAND hardening_tests --gtest_filter=CryptBadInput.*)
+foreach(script corvane_bad_input.vbs corvane_bad_input.js)
+  corvane_script_test(script_${script} ${CMAKE_CURRENT_LIST_DIR}/../scripts/${script} REQUIRES corvane_registered)
+endforeach()
