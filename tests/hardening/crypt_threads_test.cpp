@@ -1,0 +1,144 @@
+// Several apartment-threaded threads use their own Crypt objects while others churn
+// the shared class object, the module lock and the type-information holder. Runs in a
+// process of its own, so that the class object and the type information are created
+// under that load.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/com_holders.h"
+#include "crypt/status.h"
+#include "tests/hardening/dispatch_call.h"
+#include "tests/server/corvane_module.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/variants.h"
+
+namespace corvane {
+namespace {
+
+using test::CorvaneModule;
+
+// Lets every thread start its work at the same moment.
+class StartLine {
+ public:
+  explicit StartLine(int threads) : waiting_(threads) {}
+  void Arrive() {
+    --waiting_;
+    while (waiting_.load() > 0) std::this_thread::yield();
+  }
+
+ private:
+  std::atomic<int> waiting_;
+};
+
+struct Shared {
+  explicit Shared(int threads) : start(threads) {}
+  StartLine start;
+  std::atomic<int> failures{0};
+  std::atomic<IUnknown*> classObject{nullptr};
+  std::atomic<ITypeInfo*> typeInfo{nullptr};
+  std::atomic<bool> workersDone{false};
+};
+
+void Fail(Shared& shared, const char* what, int thread) {
+  if (shared.failures++ < 20) std::printf("thread %d: %s\n", thread, what);
+}
+
+// All threads must see one class object and one type information.
+template <class T>
+void ExpectShared(std::atomic<T*>& slot, T* mine, Shared& shared, int thread, const char* what) {
+  T* expected = nullptr;
+  if (!slot.compare_exchange_strong(expected, mine) && expected != mine) Fail(shared, what, thread);
+}
+
+void Worker(Shared& shared, int thread, const std::wstring& folder) {
+  test::ComApartment apartment;
+  shared.start.Arrive();
+  ComPtr<ICrypt> crypt;
+  if (FAILED(CoCreateInstance(CLSID_Crypt, nullptr, CLSCTX_INPROC_SERVER, IID_ICrypt, crypt.ReceiveVoid()))) {
+    Fail(shared, "CoCreateInstance", thread);
+    return;
+  }
+  const DISPID enCrypt = test::DispidOf(crypt.Get(), L"enCrypt");
+  const DISPID deCrypt = test::DispidOf(crypt.Get(), L"deCrypt");
+  if (enCrypt != 3 || deCrypt != 4) Fail(shared, "GetIDsOfNames", thread);
+  const std::wstring file = folder + L"\\thread" + std::to_wstring(thread) + L".txt";
+  test::WriteFileBytes(file, std::vector<unsigned char>(100, static_cast<unsigned char>('a' + thread)));
+
+  for (int i = 0; i < 2000; ++i) {
+    test::BstrVariant key(L"key " + std::to_wstring(thread) + L"/" + std::to_wstring(i % 7));
+    test::BstrVariant text(L"thread " + std::to_wstring(thread) + L" message " + std::to_wstring(i));
+    crypt->SetKey(*key);
+    UniqueVariant cipher, plain;
+    if (i % 2 == 0) {
+      crypt->enCrypt(*text, cipher.Receive());
+      crypt->deCrypt(*cipher.Get(), plain.Receive());
+    } else {  // late-bound, as script hosts call
+      test::InvokeWith(crypt.Get(), enCrypt, DISPATCH_METHOD, {*text}, cipher.Receive());
+      test::InvokeWith(crypt.Get(), deCrypt, DISPATCH_METHOD, {*cipher.Get()}, plain.Receive());
+    }
+    LONG status = 1;
+    crypt->IsError(&status);
+    const bool roundTrip = V_VT(plain.Get()) == VT_BSTR && SysStringLen(V_BSTR(plain.Get())) == SysStringLen(V_BSTR(text.Get())) &&
+                           wcscmp(V_BSTR(plain.Get()), V_BSTR(text.Get())) == 0;
+    if (status != STATUS_OK || !roundTrip) Fail(shared, "string round trip", thread);
+    if (i % 100 == 0) {
+      test::BstrVariant path(file);
+      test::BstrVariant encrypted(file + L".bf");
+      crypt->FileEnCrypt(*path);
+      crypt->FileDeCrypt(*encrypted);
+      crypt->IsError(&status);
+      if (status != STATUS_OK ||
+          test::ReadFileBytes(file + L".bf.bf") != std::vector<unsigned char>(100, static_cast<unsigned char>('a' + thread)))
+        Fail(shared, "file round trip", thread);
+    }
+  }
+}
+
+void Churner(Shared& shared, int thread) {
+  test::ComApartment apartment;
+  const CorvaneModule& dll = CorvaneModule::Get();
+  shared.start.Arrive();
+  for (int i = 0; !shared.workersDone.load() || i < 500; ++i) {
+    ComPtr<IClassFactory> factory;
+    if (FAILED(dll.DllGetClassObject(CLSID_Crypt, IID_IClassFactory, factory.ReceiveVoid()))) {
+      Fail(shared, "DllGetClassObject", thread);
+      return;
+    }
+    ExpectShared<IUnknown>(shared.classObject, factory.Get(), shared, thread, "a second class object");
+    factory->LockServer(TRUE);
+    ComPtr<ICrypt> crypt;
+    if (FAILED(factory->CreateInstance(nullptr, IID_ICrypt, crypt.ReceiveVoid()))) Fail(shared, "CreateInstance", thread);
+    factory->LockServer(FALSE);
+    ComPtr<ITypeInfo> info;
+    if (FAILED(crypt->GetTypeInfo(0, LOCALE_USER_DEFAULT, info.Receive()))) Fail(shared, "GetTypeInfo", thread);
+    ExpectShared<ITypeInfo>(shared.typeInfo, info.Get(), shared, thread, "a second type information");
+    if (test::DispidOf(crypt.Get(), i % 2 ? L"FileDeCrypt" : L"filedecrypt") != 6) Fail(shared, "GetIDsOfNames", thread);
+  }
+}
+
+TEST(CryptThreads, ObjectsInManyApartmentsAndSharedStateUnderLoad) {
+  const CorvaneModule& dll = CorvaneModule::Get();
+  ASSERT_NE(dll.module, nullptr);
+  ASSERT_EQ(dll.DllCanUnloadNow(), S_OK);
+  test::TempDir dir;
+  constexpr int kWorkers = 4, kChurners = 3;
+  Shared shared(kWorkers + kChurners);
+  std::vector<std::thread> workers, churners;
+  for (int t = 0; t < kWorkers; ++t) workers.emplace_back(Worker, std::ref(shared), t, dir.Path().wstring());
+  for (int t = 0; t < kChurners; ++t) churners.emplace_back(Churner, std::ref(shared), kWorkers + t);
+  for (auto& t : workers) t.join();
+  shared.workersDone = true;
+  for (auto& t : churners) t.join();
+
+  EXPECT_EQ(shared.failures.load(), 0);
+  EXPECT_EQ(dll.DllCanUnloadNow(), S_OK) << "every object, class object reference and lock is released";
+}
+
+}  // namespace
+}  // namespace corvane
