@@ -49,82 +49,63 @@ STDMETHODIMP Crypt::IsError(LONG* sout) {
   return S_OK;
 }
 
+std::int32_t Crypt::BeginKeyedOperation() {
+  m_nStatus = STATUS_BUSY;
+  const std::int32_t keyLength = KeyLength();
+  if (keyLength == 0) m_nStatus = STATUS_NO_KEY;
+  return keyLength;
+}
+
+void Crypt::Finish(std::int32_t status) { m_nStatus = status < 0 ? status : STATUS_OK; }
+
 // vout is written only by the last step, and only when it succeeds. A null vout is a
 // caller's programming error, answered like IsError's: E_POINTER, nothing done.
 STDMETHODIMP Crypt::enCrypt(VARIANT vin, VARIANT* vout) {
   if (vout == nullptr) return E_POINTER;
-  m_nStatus = STATUS_BUSY;
-  const std::int32_t keyLength = KeyLength();
-  if (keyLength == 0) {
-    m_nStatus = STATUS_NO_KEY;
-    return S_OK;
-  }
+  const std::int32_t keyLength = BeginKeyedOperation();
+  if (keyLength == 0) return S_OK;
   CPemmet pemmet;
   HelperBuffer plaintext(pemmet), base64Text(pemmet);
   const std::int32_t r = pemmet.SVariant2char(vin, plaintext.Receive());
-  if (r < 0) {
-    m_nStatus = r;
-    return S_OK;
-  }
-  std::int32_t status = EncryptToBase64(pemmet, plaintext.Get(), static_cast<std::uint32_t>(r), m_pszKey, keyLength,
-                                        base64Text.Receive());
+  std::int32_t status = r;
+  if (status >= 0)
+    status = EncryptToBase64(pemmet, plaintext.Get(), static_cast<std::uint32_t>(r), m_pszKey, keyLength,
+                             base64Text.Receive());
   if (status >= 0) status = pemmet.SChar2Variant(base64Text.Get(), vout);
-  m_nStatus = status < 0 ? status : STATUS_OK;
+  Finish(status);
   return S_OK;
 }
 
 STDMETHODIMP Crypt::deCrypt(VARIANT vin, VARIANT* vout) {
   if (vout == nullptr) return E_POINTER;
-  m_nStatus = STATUS_BUSY;
-  const std::int32_t keyLength = KeyLength();
-  if (keyLength == 0) {
-    m_nStatus = STATUS_NO_KEY;
-    return S_OK;
-  }
+  const std::int32_t keyLength = BeginKeyedOperation();
+  if (keyLength == 0) return S_OK;
   CPemmet pemmet;
   HelperBuffer text(pemmet);
+  // The Base64 text goes straight into the Base64 object's input buffer.
   const std::int32_t r = pemmet.SVariant2char(vin, pemmet.GetMyMemInPP());
-  if (r < 0) {
-    m_nStatus = r;
-    return S_OK;
-  }
-  std::int32_t status = DecryptFromBase64(pemmet, static_cast<std::uint32_t>(r), m_pszKey, keyLength, text.Receive());
+  std::int32_t status = r;
+  if (status >= 0)
+    status = DecryptFromBase64(pemmet, static_cast<std::uint32_t>(r), m_pszKey, keyLength, text.Receive());
   if (status >= 0) status = pemmet.SChar2Variant(text.Get(), vout);
-  m_nStatus = status < 0 ? status : STATUS_OK;
+  Finish(status);
   return S_OK;
 }
 
-STDMETHODIMP Crypt::FileEnCrypt(VARIANT vin) {
-  m_nStatus = STATUS_BUSY;
-  const std::int32_t keyLength = KeyLength();
-  if (keyLength == 0) {
-    m_nStatus = STATUS_NO_KEY;
-    return S_OK;
-  }
+STDMETHODIMP Crypt::FileEnCrypt(VARIANT vin) { return TransformFile(vin, EncryptFileBeside); }
+
+STDMETHODIMP Crypt::FileDeCrypt(VARIANT vin) { return TransformFile(vin, DecryptFileBeside); }
+
+HRESULT Crypt::TransformFile(VARIANT vin, FileOperation operation) {
+  const std::int32_t keyLength = BeginKeyedOperation();
+  if (keyLength == 0) return S_OK;
   CDunlow dunlow;
   HelperBuffer inputPath(dunlow);
   std::int32_t status = dunlow.SVariant2char(vin, inputPath.Receive());
   if (status >= 0)
-    status = EncryptFileBeside(dunlow, inputPath.Text(), m_szExt, static_cast<std::uint32_t>(m_nHeaderSize), m_pszKey,
-                               keyLength);
-  m_nStatus = status < 0 ? status : STATUS_OK;
-  return S_OK;
-}
-
-STDMETHODIMP Crypt::FileDeCrypt(VARIANT vin) {
-  m_nStatus = STATUS_BUSY;
-  const std::int32_t keyLength = KeyLength();
-  if (keyLength == 0) {
-    m_nStatus = STATUS_NO_KEY;
-    return S_OK;
-  }
-  CDunlow dunlow;
-  HelperBuffer inputPath(dunlow);
-  std::int32_t status = dunlow.SVariant2char(vin, inputPath.Receive());
-  if (status >= 0)
-    status = DecryptFileBeside(dunlow, inputPath.Text(), m_szExt, static_cast<std::uint32_t>(m_nHeaderSize), m_pszKey,
-                               keyLength);
-  m_nStatus = status < 0 ? status : STATUS_OK;
+    status = operation(dunlow, inputPath.Text(), m_szExt, static_cast<std::uint32_t>(m_nHeaderSize), m_pszKey,
+                       keyLength);
+  Finish(status);
   return S_OK;
 }
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "corvane.h"  // ICrypt, generated from server/corvane.idl
+#include "dunlow.h"
 
 namespace corvane {
 
@@ -40,8 +41,17 @@ class Crypt : public ICrypt {
   LONG m_nHeaderSize;       // size of an encrypted file's length header
 
  private:
+  using FileOperation = std::int32_t (*)(CDunlow& dunlow, const char* inputPath, const char* suffix,
+                                         std::uint32_t headerSize, const unsigned char* key, std::int32_t keyLength);
+
   // The key's length for the key schedule; 0 when there is no usable key.
   std::int32_t KeyLength() const;
+  // Marks the object busy and returns the key length, or leaves STATUS_NO_KEY and
+  // returns 0 when there is no usable key.
+  std::int32_t BeginKeyedOperation();
+  // The operation's outcome becomes the status number.
+  void Finish(std::int32_t status);
+  HRESULT TransformFile(VARIANT vin, FileOperation operation);
 };
 
 }  // namespace corvane
