@@ -5,8 +5,9 @@
 #include <objbase.h>
 
 // oleaut32 keeps freed BSTRs for reuse unless told not to; the allocation counts of the
-// tests must see every free.
-extern "C" void WINAPI SetOaNoCache(void);
+// tests must see every free. No header declares it; it takes no arguments, so the
+// calling convention does not matter, and mingw's x86 import library names it undecorated.
+extern "C" void SetOaNoCache(void);
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
