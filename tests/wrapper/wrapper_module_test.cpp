@@ -175,6 +175,15 @@ TEST(WrapperRegistration, Regsvr32LeftEverythingACreationByProgIdNeeds) {
 }
 
 TEST(WrapperRegistration, UnregisteringRemovesWhatRegisteringWroteAndNoMore) {
+  // However this test ends, the wrapper is registered again for the tests after it.
+  struct Reregister {
+    bool done = false;
+    ~Reregister() {
+      if (!done) {
+        EXPECT_EQ(Regsvr32(L""), 0u);
+      }
+    }
+  } reregister;
   ASSERT_EQ(Regsvr32(L"/u"), 0u);
   for (const wchar_t* key : {L"Tamsel.Wrapper", kClassKey, kTypeLibKey, kInterfaceKey}) {
     EXPECT_EQ(RegText(key), "<missing>") << Narrow(key);
@@ -204,6 +213,7 @@ TEST(WrapperRegistration, UnregisteringRemovesWhatRegisteringWroteAndNoMore) {
   EXPECT_EQ(RegText(kClassKey), "<missing>");
 
   ASSERT_EQ(Regsvr32(L""), 0u);
+  reregister.done = true;
   ExpectRegistered();
   EXPECT_TRUE(NewWrapper());
 }
