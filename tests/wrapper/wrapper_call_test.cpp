@@ -14,13 +14,7 @@ using WrapperCalls = WrapperTest;
 std::string HexOfBase64(const std::string& base64) {
   tamsel_fixture::Bytes bytes;
   EXPECT_TRUE(tamsel_fixture::DecodeBase64(base64, bytes));
-  static const char digits[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char b : bytes) {
-    out += digits[b >> 4];
-    out += digits[b & 15];
-  }
-  return out;
+  return ToHex(bytes);
 }
 
 std::wstring LongText() {
@@ -141,8 +135,8 @@ TEST_F(WrapperCalls, ReferencesAreFollowedAsScriptHostsPassVariables) {
   SetText(key, L"key");
   BSTR text_bstr = V_BSTR(text.Get());
   LONG number = 77;
-  VARIANT text_ref = VariantRef(text.Get());
-  VARIANT key_ref = VariantRef(key.Get());
+  VARIANT text_ref = MakeVariantRef(text.Get());
+  VARIANT key_ref = MakeVariantRef(key.Get());
   VARIANT bstr_ref;
   VariantInit(&bstr_ref);
   V_VT(&bstr_ref) = VT_BYREF | VT_BSTR;
@@ -151,7 +145,7 @@ TEST_F(WrapperCalls, ReferencesAreFollowedAsScriptHostsPassVariables) {
   VariantInit(&number_ref);
   V_VT(&number_ref) = VT_BYREF | VT_I4;
   V_I4REF(&number_ref) = &number;
-  VARIANT ref_to_ref = VariantRef(&text_ref);
+  VARIANT ref_to_ref = MakeVariantRef(&text_ref);
 
   const struct {
     VARIANT* text;
@@ -168,7 +162,7 @@ TEST_F(WrapperCalls, ReferencesAreFollowedAsScriptHostsPassVariables) {
     EXPECT_EQ(Narrow(encrypted), ExpectedCiphertext(c.expected_text, L"key"));
     UniqueVariant base64, back;
     SetText(base64, encrypted);
-    VARIANT base64_ref = VariantRef(base64.Get());
+    VARIANT base64_ref = MakeVariantRef(base64.Get());
     ASSERT_EQ(Decrypt(&base64_ref, c.key, back), S_OK);
     EXPECT_EQ(TextOf(*back.Get()), c.expected_text);
   }

@@ -109,7 +109,7 @@ TEST_F(WrapperDispatch, InvokeRoundTripsWithArgumentsByValueAndByReference) {
   ASSERT_EQ(Invoke(0x60030001, *text.Get(), *key.Get(), encrypted, nullptr), S_OK);
   EXPECT_EQ(Narrow(TextOf(*encrypted.Get())), ExpectedCiphertext(L"through IDispatch", L"key"));
   // As VBScript passes variables: references to VARIANTs, which stay as they were.
-  ASSERT_EQ(Invoke(0x60030002, VariantRef(encrypted.Get()), VariantRef(key.Get()), decrypted, nullptr), S_OK);
+  ASSERT_EQ(Invoke(0x60030002, MakeVariantRef(encrypted.Get()), MakeVariantRef(key.Get()), decrypted, nullptr), S_OK);
   EXPECT_EQ(TextOf(*decrypted.Get()), L"through IDispatch");
   EXPECT_EQ(Narrow(TextOf(*encrypted.Get())), ExpectedCiphertext(L"through IDispatch", L"key"));
   EXPECT_EQ(Snapshot(*text.Get()), text_before);

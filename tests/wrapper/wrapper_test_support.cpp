@@ -31,23 +31,13 @@ std::string Hex(unsigned long value) {
   return out.str();
 }
 
-std::string HexBytes(const unsigned char* p, std::size_t n) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string out;
-  for (std::size_t i = 0; i < n; ++i) {
-    out += digits[p[i] >> 4];
-    out += digits[p[i] & 15];
-  }
-  return out;
-}
-
 std::string SnapshotArray(SAFEARRAY* a) {
   if (a == nullptr) return "array(null)";
   std::string out = "array@" + Hex(reinterpret_cast<uintptr_t>(a)) + " dims=" + std::to_string(SafeArrayGetDim(a)) +
                     " locks=" + std::to_string(a->cLocks);
   if (SafeArrayGetDim(a) == 1 && SafeArrayGetElemsize(a) == 1) {
     out += " lbound=" + std::to_string(a->rgsabound[0].lLbound) + " data@" + Hex(reinterpret_cast<uintptr_t>(a->pvData)) +
-           " " + HexBytes(static_cast<unsigned char*>(a->pvData), a->rgsabound[0].cElements);
+           " " + ToHex(static_cast<unsigned char*>(a->pvData), a->rgsabound[0].cElements);
   }
   return out;
 }
@@ -55,7 +45,7 @@ std::string SnapshotArray(SAFEARRAY* a) {
 std::string SnapshotBstr(BSTR s) {
   if (s == nullptr) return "bstr(null)";
   return "bstr@" + Hex(reinterpret_cast<uintptr_t>(s)) + " " +
-         HexBytes(reinterpret_cast<unsigned char*>(s), SysStringByteLen(s));
+         ToHex(reinterpret_cast<unsigned char*>(s), SysStringByteLen(s));
 }
 
 // A malloc spy that counts the blocks it has seen allocated and not yet freed.
@@ -174,14 +164,6 @@ void SetBytes(UniqueVariant& v, const Bytes& bytes) {
   V_ARRAY(p) = a;
 }
 
-VARIANT VariantRef(VARIANT* target) {
-  VARIANT v;
-  VariantInit(&v);
-  V_VT(&v) = VT_BYREF | VT_VARIANT;
-  V_VARIANTREF(&v) = target;
-  return v;
-}
-
 std::wstring TextOf(const VARIANT& v) {
   if (V_VT(&v) != VT_BSTR) {
     ADD_FAILURE() << "not a string: VARTYPE 0x" << Hex(V_VT(&v));
@@ -215,7 +197,7 @@ std::string Snapshot(const VARIANT& v) {
       return out + " ref@" + Hex(reinterpret_cast<uintptr_t>(V_VARIANTREF(&v))) + " -> " + Snapshot(*V_VARIANTREF(&v));
     default: {
       // Any other value: its raw bytes.
-      return out + " " + HexBytes(reinterpret_cast<const unsigned char*>(&v), sizeof v);
+      return out + " " + ToHex(reinterpret_cast<const unsigned char*>(&v), sizeof v);
     }
   }
 }

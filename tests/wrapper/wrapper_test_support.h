@@ -11,6 +11,8 @@
 
 #include "common/com_holders.h"
 #include "tamsel.h"
+#include "tests/support/variants.h"
+#include "tests/support/vector_files.h"
 
 namespace tamsel_test {
 
@@ -19,6 +21,8 @@ using corvane::UniqueBstr;
 using corvane::UniqueSafeArray;
 using corvane::UniqueVariant;
 using Bytes = std::vector<unsigned char>;
+using corvane::test::MakeVariantRef;
+using corvane::test::ToHex;
 
 // Windows paths of the two DLLs under test (registered by the test fixture).
 std::wstring WrapperDllPath();
@@ -66,7 +70,6 @@ ComPtr<_Wrapper> NewWrapper();
 // VARIANT values for arguments; each owns what it holds.
 void SetText(UniqueVariant& v, const std::wstring& text);
 void SetBytes(UniqueVariant& v, const Bytes& bytes);
-VARIANT VariantRef(VARIANT* target);
 std::wstring TextOf(const VARIANT& v);
 Bytes BytesOf(const std::wstring& text);
 // The text made of bytes (bytes 2k and 2k+1 form character k), as a BSTR.

@@ -26,6 +26,7 @@ add_executable(wrapper_tests
   wrapper/wrapper_module_test.cpp)
 # The DLLs under test, as Windows paths (Wine's drive Z: is /).
 target_compile_definitions(wrapper_tests PRIVATE
+  CORVANE_VECTOR_DIR="${vector_dir}"
   TAMSEL_WRAPPER_DLL="Z:$<TARGET_FILE:TamselWrapper>"
   TAMSEL_FIXTURES_DLL="Z:$<TARGET_FILE:TamselFixtures>")
 target_link_libraries(wrapper_tests PRIVATE fixture_cipher tamsel_interface gtest ole32 oleaut32 advapi32 version uuid)
