@@ -34,6 +34,9 @@ class UniqueBstr {
     Reset();
     return &s_;
   }
+  // The held string's slot, for passing it by reference to a callee that may replace
+  // it: whatever the slot holds afterwards is freed by the holder.
+  BSTR* InOut() { return &s_; }
   // Overwrites the characters before freeing, for strings that held secrets.
   void WipeAndReset() {
     if (s_ != nullptr) WipeBeforeRelease(s_, SysStringByteLen(s_));
@@ -98,9 +101,51 @@ class UniqueSafeArray {
     Reset();
     return &a_;
   }
+  // The held array's slot, for passing it by reference to a callee that may replace it.
+  SAFEARRAY** InOut() { return &a_; }
 
  private:
   SAFEARRAY* a_ = nullptr;
+};
+
+// Locks a SAFEARRAY's elements in memory for the life of the holder.
+class SafeArrayAccess {
+ public:
+  explicit SafeArrayAccess(SAFEARRAY* a) {
+    status_ = SafeArrayAccessData(a, &data_);
+    if (SUCCEEDED(status_)) a_ = a;
+  }
+  ~SafeArrayAccess() {
+    if (a_ != nullptr) SafeArrayUnaccessData(a_);
+  }
+  SafeArrayAccess(const SafeArrayAccess&) = delete;
+  SafeArrayAccess& operator=(const SafeArrayAccess&) = delete;
+
+  HRESULT Status() const { return status_; }
+  unsigned char* Bytes() const { return static_cast<unsigned char*>(data_); }
+
+ private:
+  SAFEARRAY* a_ = nullptr;
+  void* data_ = nullptr;
+  HRESULT status_ = E_UNEXPECTED;
+};
+
+// An EXCEPINFO that IDispatch::Invoke may fill; frees its strings.
+class UniqueExcepInfo {
+ public:
+  UniqueExcepInfo() { ZeroMemory(&e_, sizeof e_); }
+  ~UniqueExcepInfo() {
+    SysFreeString(e_.bstrSource);
+    SysFreeString(e_.bstrDescription);
+    SysFreeString(e_.bstrHelpFile);
+  }
+  UniqueExcepInfo(const UniqueExcepInfo&) = delete;
+  UniqueExcepInfo& operator=(const UniqueExcepInfo&) = delete;
+
+  EXCEPINFO* Get() { return &e_; }
+
+ private:
+  EXCEPINFO e_;
 };
 
 template <class T>

@@ -1,0 +1,62 @@
+# Tests of TamselWrapper.dll against the stand-in components of TamselFixtures.dll
+# (tests/fixtures). Both Windows builds check the two DLLs statically; the x64 build
+# registers them in the Wine prefix with regsvr32 and runs the C++ and script tests there.
+add_test(NAME static_TamselWrapper
+  COMMAND python3 ${static_checks} $<TARGET_FILE:TamselWrapper> --machine ${pe_machine} --system-imports-only
+          --exports DllCanUnloadNow,DllGetClassObject,DllRegisterServer,DllUnregisterServer
+          --resource-bytes TYPELIB/1/0=${CMAKE_BINARY_DIR}/wrapper/generated/tamsel.tlb
+          --resource VERSION/1/0)
+
+foreach(program TamselFixtures fixture_cipher_tests)
+  add_test(NAME static_${program}_imports
+    COMMAND python3 ${static_checks} $<TARGET_FILE:${program}> --machine ${pe_machine} --system-imports-only)
+endforeach()
+
+# The C++ tests of the wrapper are built only where they run.
+if(NOT CORVANE_RUNS_TESTS)
+  return()
+endif()
+
+add_executable(wrapper_tests
+  wrapper/wrapper_test_main.cpp
+  wrapper/wrapper_test_support.cpp
+  wrapper/wrapper_call_test.cpp
+  wrapper/wrapper_dispatch_test.cpp
+  wrapper/wrapper_failure_test.cpp
+  wrapper/wrapper_module_test.cpp)
+# The DLLs under test, as Windows paths (Wine's drive Z: is /).
+target_compile_definitions(wrapper_tests PRIVATE
+  CORVANE_VECTOR_DIR="${vector_dir}"
+  TAMSEL_WRAPPER_DLL="Z:$<TARGET_FILE:TamselWrapper>"
+  TAMSEL_FIXTURES_DLL="Z:$<TARGET_FILE:TamselFixtures>")
+target_link_libraries(wrapper_tests PRIVATE fixture_cipher tamsel_interface gtest ole32 oleaut32 advapi32 version uuid)
+add_dependencies(wrapper_tests TamselWrapper TamselFixtures)
+add_test(NAME static_wrapper_tests_imports
+  COMMAND python3 ${static_checks} $<TARGET_FILE:wrapper_tests> --machine ${pe_machine} --system-imports-only)
+
+set(wine_run ${PROJECT_SOURCE_DIR}/cmake/wine-run.sh ${CORVANE_WINE_DIR})
+corvane_wine_test(fixture_cipher_tests_wine COMMAND fixture_cipher_tests)
+
+# Both DLLs registered with regsvr32 for the tests that need them, unregistered after.
+foreach(dll TamselWrapper TamselFixtures)
+  add_test(NAME register_${dll} COMMAND ${wine_run} regsvr32 /s Z:$<TARGET_FILE:${dll}>)
+  add_test(NAME unregister_${dll} COMMAND ${wine_run} regsvr32 /s /u Z:$<TARGET_FILE:${dll}>)
+  set_tests_properties(register_${dll} PROPERTIES FIXTURES_SETUP tamsel_registered FIXTURES_REQUIRED wine)
+  set_tests_properties(unregister_${dll} PROPERTIES FIXTURES_CLEANUP tamsel_registered FIXTURES_REQUIRED wine)
+endforeach()
+
+# The tests change the registry and the stand-ins' fault switch: one at a time.
+corvane_wine_test(wrapper_tests COMMAND wrapper_tests)
+set_tests_properties(wrapper_tests PROPERTIES FIXTURES_REQUIRED "wine;tamsel_registered" RESOURCE_LOCK tamsel_registry)
+
+# Scripts through Wine's cscript. A script error prints nothing and exits 0, so each
+# script prints a closing line only when all its checks passed.
+foreach(script wrapper_roundtrip.vbs wrapper_faults.vbs wrapper_roundtrip.js)
+  corvane_windows_path(script_path ${CMAKE_CURRENT_SOURCE_DIR}/scripts/${script})
+  corvane_wine_test(script_${script} COMMAND ${wine_run} cscript //nologo ${script_path})
+  set_tests_properties(script_${script} PROPERTIES
+    FIXTURES_REQUIRED "wine;tamsel_registered" RESOURCE_LOCK tamsel_registry
+    PASS_REGULAR_EXPRESSION "${script}: all checks passed")
+endforeach()
+set_tests_properties(script_wrapper_faults.vbs PROPERTIES
+  ENVIRONMENT_MODIFICATION "TAMSEL_FIXTURE_FAULTS=set:Tamsel.clsTwofish=refuse")
