@@ -14,7 +14,9 @@ namespace corvane::test {
 struct DispatchResult {
   HRESULT hr;
   UINT argumentError;
-  std::wstring description;  // from EXCEPINFO, when the call raised one
+  // For DISP_E_EXCEPTION: the failure the method raised, and its description.
+  HRESULT scode;
+  std::wstring description;
 };
 
 // Calls `dispid` with arguments in reading order (Invoke takes them reversed), optionally
@@ -25,9 +27,13 @@ inline DispatchResult InvokeWith(IDispatch* target, DISPID dispid, WORD flags, s
   DISPPARAMS params = {reversed.empty() ? nullptr : reversed.data(), named.empty() ? nullptr : named.data(),
                        static_cast<UINT>(reversed.size()), static_cast<UINT>(named.size())};
   EXCEPINFO exception = {};
-  DispatchResult out{S_OK, 0, {}};
+  DispatchResult out{S_OK, 0, S_OK, {}};
   out.hr = target->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, &exception,
                           &out.argumentError);
+  if (out.hr == DISP_E_EXCEPTION) {
+    if (exception.pfnDeferredFillIn != nullptr) exception.pfnDeferredFillIn(&exception);
+    out.scode = exception.scode != 0 ? exception.scode : MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, exception.wCode);
+  }
   if (exception.bstrDescription != nullptr) out.description.assign(exception.bstrDescription);
   SysFreeString(exception.bstrSource);
   SysFreeString(exception.bstrDescription);

@@ -18,3 +18,19 @@ corvane_wine_test(corvane_long_run REQUIRES corvane_registered COMMAND hardening
 foreach(script corvane_bad_input.vbs corvane_bad_input.js)
   corvane_script_test(script_${script} ${CMAKE_CURRENT_LIST_DIR}/../scripts/${script} REQUIRES corvane_registered)
 endforeach()
+
+# The same for Tamsel.Wrapper, against its test stand-ins (registered by the wrapper's tests).
+add_executable(wrapper_hardening_tests
+  hardening/wrapper_bad_input_test.cpp
+  wrapper/wrapper_test_support.cpp
+  wrapper/wrapper_test_main.cpp)
+target_compile_definitions(wrapper_hardening_tests PRIVATE
+  CORVANE_VECTOR_DIR="${vector_dir}"
+  TAMSEL_WRAPPER_DLL="Z:$<TARGET_FILE:TamselWrapper>"
+  TAMSEL_FIXTURES_DLL="Z:$<TARGET_FILE:TamselFixtures>")
+target_link_libraries(wrapper_hardening_tests PRIVATE
+  fixture_cipher tamsel_interface project_options gtest psapi ole32 oleaut32 advapi32 version uuid)
+add_dependencies(wrapper_hardening_tests TamselWrapper TamselFixtures)
+corvane_wine_test(wrapper_bad_input COMMAND wrapper_hardening_tests --gtest_filter=WrapperBadInput.*)
+set_tests_properties(wrapper_bad_input PROPERTIES
+  FIXTURES_REQUIRED "wine;tamsel_registered" RESOURCE_LOCK tamsel_registry)
