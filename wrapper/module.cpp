@@ -12,6 +12,10 @@ namespace {
 HINSTANCE g_instance = nullptr;
 LONG g_module_locks = 0;
 
+// The shared type information: written once, under the lock, and only read afterwards.
+SRWLOCK g_type_info_lock = SRWLOCK_INIT;
+ITypeInfo* g_type_info = nullptr;
+
 // The one class factory of Wrapper. It lives as long as the module; the references
 // clients hold on it count as module locks, so the module cannot be unloaded under a
 // client that keeps the factory without calling LockServer.
@@ -75,12 +79,33 @@ HRESULT LoadOwnTypeLib(ComPtr<ITypeLib>& lib) {
   return LoadTypeLibEx(path.get(), REGKIND_NONE, lib.Receive());
 }
 
+HRESULT SharedTypeInfo(ComPtr<ITypeInfo>& info) {
+  AcquireSRWLockExclusive(&g_type_info_lock);
+  HRESULT hr = S_OK;
+  if (g_type_info == nullptr) {
+    ComPtr<ITypeLib> lib;
+    hr = LoadOwnTypeLib(lib);
+    if (SUCCEEDED(hr)) hr = lib->GetTypeInfoOfGuid(IID__Wrapper, &g_type_info);
+  }
+  if (g_type_info != nullptr) {
+    g_type_info->AddRef();
+    info.Reset(g_type_info);
+  }
+  ReleaseSRWLockExclusive(&g_type_info_lock);
+  return hr;
+}
+
 }  // namespace tamsel
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   if (reason == DLL_PROCESS_ATTACH) {
     tamsel::g_instance = instance;
     DisableThreadLibraryCalls(instance);
+  } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr && tamsel::g_type_info != nullptr) {
+    // Unloaded by FreeLibrary: oleaut32 is still there to take the reference back. At
+    // process exit (reserved set) nothing is released.
+    tamsel::g_type_info->Release();
+    tamsel::g_type_info = nullptr;
   }
   return TRUE;
 }

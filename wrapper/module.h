@@ -25,4 +25,10 @@ std::unique_ptr<wchar_t[]> ModulePath();
 // The type library embedded as resource "TYPELIB" 1, loaded without registering it.
 HRESULT LoadOwnTypeLib(ComPtr<ITypeLib>& lib);
 
+// The type information of _Wrapper, loaded once for the whole module and shared by every
+// object (a reference is added for the caller). Loading it per object would make every
+// object load and drop the type library, which Wine's type library cache does not
+// survive when several threads do it at once. A failed load is tried again next time.
+HRESULT SharedTypeInfo(ComPtr<ITypeInfo>& info);
+
 }  // namespace tamsel
