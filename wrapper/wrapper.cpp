@@ -8,6 +8,8 @@
 namespace tamsel {
 namespace {
 
+constexpr DISPID kTwofishEncryptId = 0x60030001;
+constexpr DISPID kTwofishDecryptId = 0x60030002;
 constexpr wchar_t kBase64ProgId[] = L"Ostrel.Base64Func";
 constexpr wchar_t kTwofishProgId[] = L"Tamsel.clsTwofish";
 
@@ -35,9 +37,7 @@ Wrapper::~Wrapper() { UnlockModule(); }
 HRESULT Wrapper::Create(REFIID riid, void** object) {
   Wrapper* wrapper = new (std::nothrow) Wrapper();
   if (wrapper == nullptr) return E_OUTOFMEMORY;
-  ComPtr<ITypeLib> lib;
-  HRESULT hr = LoadOwnTypeLib(lib);
-  if (SUCCEEDED(hr)) hr = lib->GetTypeInfoOfGuid(IID__Wrapper, wrapper->type_info_.Receive());
+  HRESULT hr = SharedTypeInfo(wrapper->type_info_);
   if (SUCCEEDED(hr)) hr = wrapper->QueryInterface(riid, object);
   wrapper->Release();
   return hr;
@@ -85,10 +85,57 @@ STDMETHODIMP Wrapper::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LC
   return DispGetIDsOfNames(type_info_.Get(), names, count, ids);
 }
 
+// The two methods are dispatched here rather than by ITypeInfo::Invoke: Wine's dispatcher
+// copies an [in, out] VARIANT* argument passed by value without freeing the copy and,
+// with several threads calling at once, corrupts the heap. The rules are the
+// dispatcher's: two arguments, by position (last first) or named by their DISPIDs 0 and
+// 1, a failure reported as DISP_E_EXCEPTION with the error information in EXCEPINFO.
 STDMETHODIMP Wrapper::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                              EXCEPINFO* exception, UINT* argument_error) {
   if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
-  return type_info_->Invoke(static_cast<_Wrapper*>(this), id, flags, params, result, exception, argument_error);
+  if (id != kTwofishEncryptId && id != kTwofishDecryptId) return DISP_E_MEMBERNOTFOUND;
+  if ((flags & DISPATCH_METHOD) == 0) return DISP_E_MEMBERNOTFOUND;
+  if (params == nullptr || (params->cArgs != 0 && params->rgvarg == nullptr) ||
+      (params->cNamedArgs != 0 && params->rgdispidNamedArgs == nullptr))
+    return E_INVALIDARG;
+  if (params->cArgs != 2 || params->cNamedArgs > 2) return DISP_E_BADPARAMCOUNT;
+
+  // Named arguments come first in rgvarg; the positional ones follow, last first.
+  VARIANT* arguments[2] = {nullptr, nullptr};  // iStr, iKeyStr
+  for (UINT i = 0; i < params->cNamedArgs; ++i) {
+    const DISPID position = params->rgdispidNamedArgs[i];
+    if ((position != 0 && position != 1) || arguments[position] != nullptr) {
+      if (argument_error != nullptr) *argument_error = i;
+      return DISP_E_PARAMNOTFOUND;
+    }
+    arguments[position] = &params->rgvarg[i];
+  }
+  const UINT positional = params->cArgs - params->cNamedArgs;
+  for (UINT j = 0; j < positional; ++j) {
+    VARIANT*& slot = arguments[j];
+    if (slot != nullptr) {
+      if (argument_error != nullptr) *argument_error = params->cArgs - 1 - j;
+      return DISP_E_PARAMNOTFOUND;
+    }
+    slot = &params->rgvarg[params->cArgs - 1 - j];
+  }
+
+  UniqueVariant discarded;
+  VARIANT* out = result != nullptr ? result : discarded.Get();
+  const HRESULT hr = id == kTwofishEncryptId ? TwofishEncrypt(arguments[0], arguments[1], out)
+                                             : TwofishDecrypt(arguments[0], arguments[1], out);
+  if (SUCCEEDED(hr) || exception == nullptr) return hr;
+
+  ZeroMemory(exception, sizeof *exception);
+  exception->scode = hr;
+  ComPtr<IErrorInfo> info;
+  if (GetErrorInfo(0, info.Receive()) == S_OK && info) {
+    info->GetSource(&exception->bstrSource);
+    info->GetDescription(&exception->bstrDescription);
+    info->GetHelpFile(&exception->bstrHelpFile);
+    info->GetHelpContext(&exception->dwHelpContext);
+  }
+  return DISP_E_EXCEPTION;
 }
 
 STDMETHODIMP Wrapper::TwofishEncrypt(VARIANT* iStr, VARIANT* iKeyStr, VARIANT* vout) {
