@@ -22,6 +22,7 @@ endforeach()
 # The same for Tamsel.Wrapper, against its test stand-ins (registered by the wrapper's tests).
 add_executable(wrapper_hardening_tests
   hardening/wrapper_bad_input_test.cpp
+  hardening/wrapper_threads_test.cpp
   wrapper/wrapper_test_support.cpp
   wrapper/wrapper_test_main.cpp)
 target_compile_definitions(wrapper_hardening_tests PRIVATE
@@ -34,3 +35,5 @@ add_dependencies(wrapper_hardening_tests TamselWrapper TamselFixtures)
 corvane_wine_test(wrapper_bad_input COMMAND wrapper_hardening_tests --gtest_filter=WrapperBadInput.*)
 set_tests_properties(wrapper_bad_input PROPERTIES
   FIXTURES_REQUIRED "wine;tamsel_registered" RESOURCE_LOCK tamsel_registry)
+corvane_wine_test(wrapper_threads COMMAND wrapper_hardening_tests --gtest_filter=WrapperThreads.*)
+set_tests_properties(wrapper_threads PROPERTIES FIXTURES_REQUIRED "wine;tamsel_registered" RESOURCE_LOCK tamsel_registry)

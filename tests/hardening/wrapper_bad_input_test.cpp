@@ -177,6 +177,19 @@ TEST_F(WrapperBadInput, WrongArgumentCountsAndNamedArguments) {
   ExpectUsable();
 }
 
+TEST_F(WrapperBadInput, ArgumentsByValueLeaveNothingBehind) {
+  UniqueVariant text, key;
+  SetText(text, L"passed by value, as JScript and VBScript literals are");
+  SetText(key, L"key");
+  AllocationCounter counter;
+  const long before = counter.Live();
+  for (int i = 0; i < 100; ++i) {
+    std::wstring cipher;
+    ASSERT_EQ(Call(kEncrypt, *text.Get(), *key.Get(), &cipher), S_OK);
+  }
+  EXPECT_EQ(counter.Live(), before) << "every string and array of the calls is freed";
+}
+
 TEST_F(WrapperBadInput, A64MiBStringRoundTrips) {
   std::wstring big(32u << 20, L'w');  // 32 Mi characters: a 64 MiB string
   for (std::size_t i = 0; i < big.size(); i += 4093) big[i] = static_cast<wchar_t>(0x3000 + i % 512);
