@@ -71,7 +71,8 @@ UINT CodePageOf(const std::string& name) {
       {"utf8", CP_UTF8},      {"shiftjis", 932},    {"sjis", 932},      {"windows31j", 932}, {"mskanji", 932},
       {"ascii", 20127},       {"usascii", 20127},   {"latin1", 28591},  {"eucjp", 20932},    {"euckr", 51949},
       {"gbk", 936},           {"gb2312", 936},      {"gb18030", 54936}, {"big5", 950},       {"koi8r", 20866},
-      {"koi8u", 21866},       {"iso885913", 28603}, {"iso885915", 28605},
+      {"koi8u", 21866},       {"iso885913", 28603}, {"iso885915", 28605}, {"utf16", 1200},
+      {"utf16le", 1200},      {"utf16be", 1201},    {"utf32", 12000},   {"utf32le", 12000},  {"utf32be", 12001},
   };
   for (const Alias& alias : kAliases)
     if (key == alias.name) return alias.codePage;
@@ -94,6 +95,10 @@ std::unique_ptr<TextCodec> TextCodec::Open(const std::string& name, std::string*
   if (!name.empty()) {
     codePage = CodePageOf(name);
     shown = name;
+    if (codePage == 1200 || codePage == 1201 || codePage == 12000 || codePage == 12001) {
+      *problem = "encoding '" + name + "' cannot be used: its characters hold zero bytes (the component ends text at a zero byte)";
+      return nullptr;
+    }
     if (codePage == 0 || !IsValidCodePage(codePage)) {
       *problem = "unknown encoding '" + name + "'";
       return nullptr;
