@@ -34,6 +34,8 @@ struct ProcessRequest {
   std::vector<std::pair<std::string, std::string>> dialogue;
   // POSIX only: standard output goes to this file instead (for example /dev/full).
   std::string stdoutPath;
+  // POSIX only: the child's address space limit in bytes (RLIMIT_AS), 0 for none.
+  unsigned long long addressSpaceLimit = 0;
   // POSIX only: fills ProcessResult::peakMemoryKiB, through the probe program at this path.
   std::string peakMemoryProbe;
 #endif

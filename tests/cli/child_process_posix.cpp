@@ -2,6 +2,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -123,6 +124,8 @@ ChildProcess::ChildProcess(const std::filesystem::path& program, const ProcessRe
   for (std::string& e : env) envp.push_back(&e[0]);
   envp.push_back(nullptr);
   const std::string workDir = request.workDir.string();
+  const rlimit addressSpace{static_cast<rlim_t>(request.addressSpaceLimit),
+                           static_cast<rlim_t>(request.addressSpaceLimit)};
   const bool inTty = request.stdinTerminal, outTty = request.stdoutTerminal, errTty = request.stderrTerminal;
 
   s.pid = ::fork();
@@ -138,6 +141,7 @@ ChildProcess::ChildProcess(const std::filesystem::path& program, const ProcessRe
     ::dup2(outTty ? slave : s.out, 1);
     ::dup2(errTty ? slave : s.err, 2);
     if (!workDir.empty() && ::chdir(workDir.c_str()) != 0) ::_exit(126);
+    if (addressSpace.rlim_cur != 0 && ::setrlimit(RLIMIT_AS, &addressSpace) != 0) ::_exit(126);
     ::execve(argv[0], argv.data(), envp.data());
     ::_exit(127);
   }

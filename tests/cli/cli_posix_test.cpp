@@ -188,6 +188,19 @@ TEST_F(CliNative, LargeFilesStreamWithinTheMemoryCap) {
   EXPECT_EQ(fs::file_size(dir_.Path() / "piped.bf"), 4 + 32 * kMiB);
   EXPECT_EQ(Names(), (std::vector<std::string>{"back", "big", "big.bf", "piped.bf"}));
 }
+
+TEST_F(CliNative, ExhaustedMemoryFailsWithCode10) {
+  // A 60 MiB line is within the text limit but not within 64 MiB of address space.
+  ProcessRequest request;
+  request.env["CORVANE_KEY"] = "k";
+  request.input.assign(60 * kMiB, 'a');
+  request.stdinMode = StdinMode::kPipe;
+  request.addressSpaceLimit = 64 * kMiB;
+  const ProcessResult r = Run({"encrypt-text"}, request);
+  EXPECT_EQ(r.exitCode, 10);
+  EXPECT_EQ(r.err, "corvane: out of memory\n");
+  EXPECT_EQ(r.out, "");
+}
 #endif
 
 TEST_F(CliNative, FilesBeyondWhatTheComponentReadsAreRefused) {

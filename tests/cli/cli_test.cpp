@@ -136,10 +136,10 @@ TEST_F(Cli, VectorFilesGiveTheirCiphertextAsTextAndAsFiles) {
 }
 
 TEST_F(Cli, FilesOfEverySizeClassMatchTheComponentWhicheverWayTheyStream) {
-  // Sizes around blocks, around the 1 MiB chunk, and past the in-memory spool.
+  // Empty, a partial second block, past one 1 MiB chunk, and past the in-memory spool
+  // (block boundaries are the vector files' part).
   const std::size_t kMiB = std::size_t{1} << 20;
-  for (std::size_t size : {std::size_t{0}, std::size_t{7}, std::size_t{8}, std::size_t{9}, kMiB - 1, kMiB + 3,
-                           3 * kMiB + 5}) {
+  for (std::size_t size : {std::size_t{0}, std::size_t{9}, kMiB + 3, 3 * kMiB + 5}) {
     SCOPED_TRACE("size " + std::to_string(size));
     const Bytes plain = Pattern(size);
     const Bytes expected = ComponentFile("stream key", plain);
@@ -157,8 +157,10 @@ TEST_F(Cli, FilesOfEverySizeClassMatchTheComponentWhicheverWayTheyStream) {
       const ProcessResult r = Run({"encrypt-file", "-"}, request);
       ExpectSuccess(r);
       EXPECT_TRUE(AsBytes(r.out) == expected) << (mode == StdinMode::kPipe ? "pipe" : "redirected file");
-      ExpectSuccess(Run({"encrypt-file", "-", "-o", "from-stdin.bf"}, request));
-      EXPECT_TRUE(Read("from-stdin.bf") == expected);
+      if (mode == StdinMode::kPipe) {  // the spool copied into an output file
+        ExpectSuccess(Run({"encrypt-file", "-", "-o", "from-stdin.bf"}, request));
+        EXPECT_TRUE(Read("from-stdin.bf") == expected);
+      }
     }
     ProcessRequest decrypt = key;
     decrypt.input = AsString(expected);
