@@ -25,6 +25,10 @@ class InputFile {
   InputFile& operator=(const InputFile&) = delete;
 
   FileStatus Open(const char* path) noexcept;
+#ifdef _WIN32
+  // The same with a UTF-16 path, for programs that take paths beyond the ANSI code page.
+  FileStatus Open(const wchar_t* path) noexcept;
+#endif
   FileStatus Size(std::uint64_t* size) const noexcept;
   // Reads up to n bytes; *got is 0 only at the end of the file.
   FileStatus Read(void* buffer, std::size_t n, std::size_t* got) noexcept;
@@ -46,6 +50,9 @@ class AtomicOutputFile {
   AtomicOutputFile& operator=(const AtomicOutputFile&) = delete;
 
   FileStatus Create(const char* path) noexcept;
+#ifdef _WIN32
+  FileStatus Create(const wchar_t* path) noexcept;
+#endif
   FileStatus Write(const void* data, std::size_t n) noexcept;
   FileStatus Commit() noexcept;
   // Closes and deletes the temporary file, if one is open; the target is untouched.

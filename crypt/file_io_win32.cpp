@@ -32,18 +32,24 @@ FileStatus InputFile::Open(const char* path) noexcept {
   try {
     std::wstring wide;
     if (!WidenPath(path, &wide)) return FileStatus::CannotOpen;
-    const HANDLE h = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return FileStatus::CannotOpen;
-    if (GetFileType(h) != FILE_TYPE_DISK) {  // devices and pipes are not files
-      CloseHandle(h);
-      return FileStatus::CannotOpen;
-    }
-    handle_ = reinterpret_cast<std::intptr_t>(h);
-    return FileStatus::Ok;
+    return Open(wide.c_str());
   } catch (const std::bad_alloc&) {
     return FileStatus::OutOfMemory;
   }
+}
+
+FileStatus InputFile::Open(const wchar_t* path) noexcept {
+  Close();
+  if (path == nullptr || *path == L'\0') return FileStatus::CannotOpen;
+  const HANDLE h = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return FileStatus::CannotOpen;
+  if (GetFileType(h) != FILE_TYPE_DISK) {  // devices and pipes are not files
+    CloseHandle(h);
+    return FileStatus::CannotOpen;
+  }
+  handle_ = reinterpret_cast<std::intptr_t>(h);
+  return FileStatus::Ok;
 }
 
 FileStatus InputFile::Size(std::uint64_t* size) const noexcept {
@@ -83,9 +89,21 @@ void InputFile::Close() noexcept {
 
 FileStatus AtomicOutputFile::Create(const char* path) noexcept {
   Abandon();
+  try {
+    std::wstring wide;
+    if (!WidenPath(path, &wide)) return FileStatus::CannotWrite;
+    return Create(wide.c_str());
+  } catch (const std::bad_alloc&) {
+    return FileStatus::OutOfMemory;
+  }
+}
+
+FileStatus AtomicOutputFile::Create(const wchar_t* path) noexcept {
+  Abandon();
+  if (path == nullptr || *path == L'\0') return FileStatus::CannotWrite;
   static std::atomic<unsigned> counter{0};
   try {
-    if (!WidenPath(path, &target_)) return FileStatus::CannotWrite;
+    target_ = path;
     for (int attempt = 0; attempt < 100; ++attempt) {
       wchar_t suffix[48];
       std::swprintf(suffix, sizeof suffix / sizeof suffix[0], L".~%lx-%x.tmp",

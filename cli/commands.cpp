@@ -1,0 +1,572 @@
+#include "cli/commands.h"
+
+#include <cstdio>
+#include <exception>
+#include <memory>
+#include <new>
+
+#include "cli/key_source.h"
+#include "cli/line_reader.h"
+#include "cli/progress.h"
+#include "cli/report.h"
+#include "cli/text_codec.h"
+#include "crypt/file_cipher.h"
+#include "crypt/file_io.h"
+#include "crypt/stream_format.h"
+#include "engine/blowfish_engine.h"
+
+namespace corvane::cli {
+namespace {
+
+// The longest text (an argument or a line) that the text subcommands take.
+constexpr std::size_t kMaxTextLength = std::size_t{64} << 20;
+
+const char kStdinName[] = "standard input";
+const char kStdoutName[] = "standard output";
+const char kCannotOpenInput[] = "cannot open the input file: missing, a folder, not a regular file, or no access";
+const char kTooLargeToEncrypt[] =
+    "is larger than 2 GiB - 8 bytes, the most an encrypted file may hold for the component to read it back";
+
+class FileReader final : public ByteReader {
+ public:
+  explicit FileReader(InputFile& file) : file_(file) {}
+  FileStatus Read(void* buffer, std::size_t n, std::size_t* got) override { return file_.Read(buffer, n, got); }
+
+ private:
+  InputFile& file_;
+};
+
+class FileWriter final : public ByteWriter {
+ public:
+  explicit FileWriter(AtomicOutputFile& file) : file_(file) {}
+  FileStatus Write(const void* data, std::size_t n) override { return file_.Write(data, n); }
+
+ private:
+  AtomicOutputFile& file_;
+};
+
+// Reads until n bytes are there or the input ends.
+FileStatus ReadUpTo(ByteReader& reader, unsigned char* buffer, std::size_t n, std::size_t* got) {
+  *got = 0;
+  while (*got < n) {
+    std::size_t part = 0;
+    const FileStatus status = reader.Read(buffer + *got, n - *got, &part);
+    if (status != FileStatus::Ok) return status;
+    if (part == 0) break;
+    *got += part;
+  }
+  return FileStatus::Ok;
+}
+
+// Reads and discards the rest of a stream; returns its length.
+FileStatus Drain(ByteReader& reader, std::uint64_t* count) {
+  std::vector<unsigned char> buffer(std::size_t{1} << 16);
+  *count = 0;
+  for (;;) {
+    std::size_t got = 0;
+    const FileStatus status = reader.Read(buffer.data(), buffer.size(), &got);
+    if (status != FileStatus::Ok) return status;
+    if (got == 0) return FileStatus::Ok;
+    *count += got;
+  }
+}
+
+// An input named on the command line: a file, or standard input for "-".
+class Input {
+ public:
+  explicit Input(const Operand& operand)
+      : isStdin_(operand.isStdin), name_(isStdin_ ? kStdinName : Display(operand.value)), fileReader_(file_) {
+    if (!isStdin_) path_ = NativeString(operand.value);
+  }
+
+  // Opens it and learns its size where it has one; reports failures.
+  int Open() {
+    if (isStdin_) {
+      sizeKnown_ = StdinRemainingSize(&size_);
+      return kExitOk;
+    }
+    const FileStatus status = file_.Open(path_.c_str());
+    if (status == FileStatus::OutOfMemory) return Report(kExitOutOfMemory, name_, "out of memory");
+    if (status != FileStatus::Ok) return Report(kExitCannotOpen, name_, kCannotOpenInput);
+    if (file_.Size(&size_) != FileStatus::Ok) return Report(kExitCannotRead, name_, "cannot read the input file");
+    sizeKnown_ = true;
+    return kExitOk;
+  }
+
+  ByteReader& Reader() { return isStdin_ ? static_cast<ByteReader&>(stdin_) : fileReader_; }
+  bool IsStdin() const { return isStdin_; }
+  bool SizeKnown() const { return sizeKnown_; }
+  std::uint64_t Size() const { return size_; }
+  const std::string& Name() const { return name_; }
+  void Close() { file_.Close(); }
+
+ private:
+  bool isStdin_;
+  std::string name_;
+  NativeString path_;
+  InputFile file_;
+  FileReader fileReader_;
+  StdinReader stdin_;
+  bool sizeKnown_ = false;
+  std::uint64_t size_ = 0;
+};
+
+// Where a file subcommand writes: a file replaced only when complete, or standard output.
+class Output {
+ public:
+  Output(const Options& options, const Input& input, const Operand& operand) : fileWriter_(file_) {
+    if (options.output != nullptr) {
+      const NativeView output(options.output);
+      toStdout_ = output == NativeFromAscii("-");
+      if (!toStdout_) path_ = NativeString(output);
+    } else if (input.IsStdin()) {
+      toStdout_ = true;
+    } else {
+      // The component's rule, for decryption too: the input path with ".bf" appended.
+      path_ = NativeString(operand.value) + NativeFromAscii(kEncryptedFileSuffix);
+    }
+    name_ = toStdout_ ? kStdoutName : Display(path_);
+  }
+
+  bool ToStdout() const { return toStdout_; }
+  const std::string& Name() const { return name_; }
+
+  int Create() {
+    if (toStdout_) return kExitOk;
+    const FileStatus status = file_.Create(path_.c_str());
+    if (status == FileStatus::OutOfMemory) return Report(kExitOutOfMemory, name_, "out of memory");
+    if (status != FileStatus::Ok)
+      return Report(kExitCannotWrite, name_, "cannot create a temporary file beside the output file");
+    return kExitOk;
+  }
+  ByteWriter& Writer() { return toStdout_ ? static_cast<ByteWriter&>(stdout_) : fileWriter_; }
+  int Commit() {
+    if (toStdout_ || file_.Commit() == FileStatus::Ok) return kExitOk;
+    return Report(kExitCannotWrite, name_,
+                  "cannot replace the output file (a folder, a read-only file, or a file in use?); it was left as it was");
+  }
+
+ private:
+  bool toStdout_ = false;
+  NativeString path_;
+  std::string name_;
+  AtomicOutputFile file_;
+  FileWriter fileWriter_;
+  StdoutWriter stdout_;
+};
+
+// Ciphertext of an input of unknown length, kept until its length is known: in memory
+// up to one chunk, beyond that in an anonymous temporary file (ciphertext only: no
+// plaintext ever reaches the disk this way).
+class CiphertextSpool final : public ByteWriter {
+ public:
+  FileStatus Write(const void* data, std::size_t n) override {
+    const unsigned char* bytes = static_cast<const unsigned char*>(data);
+    if (!file_) {
+      if (memory_.size() + n <= kStreamChunkSize) {
+        memory_.insert(memory_.end(), bytes, bytes + n);
+        return FileStatus::Ok;
+      }
+      file_ = std::make_unique<TemporaryFile>();
+      FileStatus status = file_->Create();
+      if (status == FileStatus::Ok && !memory_.empty()) status = file_->Write(memory_.data(), memory_.size());
+      if (status != FileStatus::Ok) return status;
+      std::vector<unsigned char>().swap(memory_);
+    }
+    return file_->Write(bytes, n);
+  }
+
+  // Everything written so far, to out. Returns the failing side's status.
+  StreamStatus CopyTo(ByteWriter& out) {
+    if (!file_) return memory_.empty() || out.Write(memory_.data(), memory_.size()) == FileStatus::Ok
+                           ? StreamStatus::kOk
+                           : StreamStatus::kCannotWrite;
+    if (file_->Rewind() != FileStatus::Ok) return StreamStatus::kCannotRead;
+    std::vector<unsigned char> buffer(kStreamChunkSize);
+    for (;;) {
+      std::size_t got = 0;
+      if (file_->Read(buffer.data(), buffer.size(), &got) != FileStatus::Ok) return StreamStatus::kCannotRead;
+      if (got == 0) return StreamStatus::kOk;
+      if (out.Write(buffer.data(), got) != FileStatus::Ok) return StreamStatus::kCannotWrite;
+    }
+  }
+
+ private:
+  std::vector<unsigned char> memory_;
+  std::unique_ptr<TemporaryFile> file_;
+};
+
+struct Context {
+  std::unique_ptr<TextCodec> codec;
+  std::unique_ptr<BlowfishEngine> engine;
+  bool quiet = false;
+};
+
+// The failures every stream shares; kEndedEarly and kTooLong are the caller's.
+int ReportStream(StreamStatus status, const std::string& input, const std::string& output) {
+  switch (status) {
+    case StreamStatus::kCannotRead:
+      return Report(kExitCannotRead, input, "cannot read the input");
+    case StreamStatus::kCannotWrite:
+      return Report(kExitCannotWrite, output, "cannot write the output");
+    case StreamStatus::kOutOfMemory:
+      return Report(kExitOutOfMemory, input, "out of memory");
+    case StreamStatus::kStopped:
+      return ReportInterrupted();
+    default:
+      return Report(kExitInternal, input, "internal error: unexpected stream status");
+  }
+}
+
+// ---- encrypt-text and decrypt-text ----
+
+int WriteFailure(TextOutput::Result result, const std::string& where, const Context& context) {
+  if (result == TextOutput::Result::kNotRepresentable)
+    return Report(kExitNotRepresentable, where,
+                  "the decrypted text has characters that standard output (" + LocalEncodingName() +
+                      ") cannot show; with --encoding " + context.codec->Name() + " they are valid");
+  return Report(kExitCannotWrite, kStdoutName, "cannot write");
+}
+
+int EncryptOneText(Context& context, TextOutput& out, const UserText& text, const std::string& where) {
+  if (text.size() > kMaxTextLength) return Report(kExitCannotRead, where, "the text is longer than 64 MiB");
+  SecureBytes bytes;
+  if (!context.codec->Encode(text, &bytes))
+    return Report(kExitNotRepresentable, where,
+                  "the text has characters that " + context.codec->Name() + " cannot represent");
+  std::string base64;
+  if (EncryptTextToBase64(*context.engine, bytes.data(), bytes.size(), &base64) != TextStatus::kOk)
+    return Report(kExitCannotRead, where, "the text is too long");
+  const TextOutput::Result result = out.AsciiLine(base64);
+  return result == TextOutput::Result::kOk ? kExitOk : WriteFailure(result, where, context);
+}
+
+int DecryptOneText(Context& context, TextOutput& out, const char* base64, std::size_t n, const std::string& where) {
+  SecureBytes bytes;
+  switch (DecryptBase64ToText(*context.engine, base64, n, &bytes)) {
+    case TextStatus::kBadBase64:
+      return Report(kExitBadBase64, where, "malformed Base64 text");
+    case TextStatus::kTooLong:
+      return Report(kExitCannotRead, where, "the text is too long");
+    default:
+      break;
+  }
+  UserText text;
+  if (!context.codec->Decode(bytes.data(), bytes.size(), &text))
+    return Report(kExitNotRepresentable, where,
+                  "the decrypted bytes are not valid " + context.codec->Name() +
+                      " text (a wrong key gives such bytes)");
+  const TextOutput::Result result = out.TextLine(text);
+  return result == TextOutput::Result::kOk ? kExitOk : WriteFailure(result, where, context);
+}
+
+// Base64 characters of an argument: anything beyond ASCII is an invalid character.
+std::string AsciiOrInvalid(NativeView argument) {
+  std::string text(argument.size(), '\0');
+  for (std::size_t i = 0; i < argument.size(); ++i) {
+    const auto c = static_cast<std::make_unsigned_t<NativeChar>>(argument[i]);
+    text[i] = c < 0x80 ? static_cast<char>(c) : '\x80';
+  }
+  return text;
+}
+
+int RunTextCommand(Context& context, const Options& options, bool encrypt) {
+  TextOutput out;
+  std::vector<Operand> items = options.operands;
+  if (items.empty()) items.push_back({NativeView(), true});
+  int number = 0;
+  for (const Operand& item : items) {
+    ++number;
+    if (Interrupted()) return ReportInterrupted();
+    int code = kExitOk;
+    if (!item.isStdin) {
+      const std::string where = "argument " + std::to_string(number);
+      if (encrypt) {
+        code = EncryptOneText(context, out, UserText(item.value.begin(), item.value.end()), where);
+      } else {
+        const std::string base64 = AsciiOrInvalid(item.value);
+        code = DecryptOneText(context, out, base64.data(), base64.size(), where);
+      }
+    } else {
+      StdinReader in;
+      LineReader lines(in, kMaxTextLength);
+      for (std::uint64_t lineNumber = 1; code == kExitOk; ++lineNumber) {
+        if (Interrupted()) return ReportInterrupted();
+        const std::string where = std::string(kStdinName) + ", line " + std::to_string(lineNumber);
+        SecureBytes line;
+        const LineReader::Result result = lines.Next(&line);
+        if (result == LineReader::Result::kEnd) break;
+        if (result == LineReader::Result::kCannotRead) {
+          code = Report(kExitCannotRead, kStdinName, "cannot read");
+        } else if (result == LineReader::Result::kTooLong) {
+          code = Report(kExitCannotRead, where, "the line is longer than 64 MiB");
+        } else if (encrypt) {
+          UserText text;
+          if (!StdinBytesToText(line.data(), line.size(), &text))
+            code = Report(kExitNotRepresentable, where, "not valid text in " + LocalEncodingName());
+          else
+            code = EncryptOneText(context, out, text, where);
+        } else {
+          code = DecryptOneText(context, out, reinterpret_cast<const char*>(line.data()), line.size(), where);
+        }
+      }
+    }
+    if (code != kExitOk) {
+      out.Flush();  // the answers before the failure are delivered
+      return code;
+    }
+  }
+  if (out.Flush() != TextOutput::Result::kOk) return Report(kExitCannotWrite, kStdoutName, "cannot write");
+  return kExitOk;
+}
+
+// ---- encrypt-file and decrypt-file ----
+
+int EncryptOneFile(Context& context, const Options& options, const Operand& operand) {
+  Input input(operand);
+  Output output(options, input, operand);
+  if (output.ToStdout() && IsTerminal(StdStream::kOut))
+    return Report(kExitUsage, kStdoutName,
+                  "is a terminal; encrypted data goes to a file (-o FILE) or through a redirection");
+  int code = input.Open();
+  if (code != kExitOk) return code;
+  if (input.SizeKnown() && input.Size() > kMaxPlaintextFileLength)
+    return Report(kExitCannotRead, input.Name(), kTooLargeToEncrypt);
+
+  ProgressBar progress(input.Name(), input.SizeKnown() ? input.Size() : 0, !context.quiet);
+  if (input.SizeKnown()) {
+    if ((code = output.Create()) != kExitOk) return code;
+    const StreamStatus status = EncryptFileStream(*context.engine, input.Reader(),
+                                                  static_cast<std::uint32_t>(input.Size()), output.Writer(), &progress);
+    if (status == StreamStatus::kEndedEarly)
+      return Report(kExitCannotRead, input.Name(), "the input became shorter while it was read");
+    if (status != StreamStatus::kOk) return ReportStream(status, input.Name(), output.Name());
+  } else {
+    // A pipe: the header needs the length, known only at its end.
+    CiphertextSpool spool;
+    std::uint64_t length = 0;
+    const StreamStatus status =
+        EncipherToEnd(*context.engine, input.Reader(), kMaxPlaintextFileLength, spool, &length, &progress);
+    if (status == StreamStatus::kTooLong) return Report(kExitCannotRead, input.Name(), kTooLargeToEncrypt);
+    if (status == StreamStatus::kCannotWrite)
+      return Report(kExitCannotWrite, "temporary file in " + TemporaryFile::Folder(), "cannot write");
+    if (status != StreamStatus::kOk) return ReportStream(status, input.Name(), output.Name());
+    if ((code = output.Create()) != kExitOk) return code;
+    unsigned char header[kLengthHeaderSize];
+    StoreLengthHeader(static_cast<std::uint32_t>(length), header);
+    if (output.Writer().Write(header, sizeof header) != FileStatus::Ok)
+      return Report(kExitCannotWrite, output.Name(), "cannot write the output");
+    const StreamStatus copied = spool.CopyTo(output.Writer());
+    if (copied == StreamStatus::kCannotRead)
+      return Report(kExitCannotWrite, "temporary file in " + TemporaryFile::Folder(), "cannot read it back");
+    if (copied != StreamStatus::kOk) return ReportStream(copied, input.Name(), output.Name());
+  }
+  input.Close();
+  if (Interrupted()) return ReportInterrupted();
+  return output.Commit();
+}
+
+int DecryptOneFile(Context& context, const Options& options, const Operand& operand) {
+  Input input(operand);
+  Output output(options, input, operand);
+  int code = input.Open();
+  if (code != kExitOk) return code;
+
+  unsigned char header[kLengthHeaderSize];
+  std::size_t got = 0;
+  if (ReadUpTo(input.Reader(), header, sizeof header, &got) != FileStatus::Ok)
+    return Report(kExitCannotRead, input.Name(), "cannot read the input");
+  if (got < sizeof header)
+    return Report(kExitBadEncryptedFile, input.Name(),
+                  "is shorter than the 4-byte length header of an encrypted file; nothing was written");
+  const std::uint32_t length = LoadLengthHeader(header);
+  const std::string shortFile = "the header states " + std::to_string(length) + " bytes, but ";
+  if (input.SizeKnown() && ShapeOfEncryptedFile(input.Size(), length) == EncryptedFileShape::kShort)
+    return Report(kExitBadEncryptedFile, input.Name(),
+                  shortFile + "only " + std::to_string(input.Size() - kLengthHeaderSize) +
+                      " bytes of ciphertext follow; nothing was written");
+
+  ProgressBar progress(input.Name(), input.SizeKnown() ? input.Size() - kLengthHeaderSize : 0, !context.quiet);
+  if ((code = output.Create()) != kExitOk) return code;
+  const StreamStatus status = DecryptFileStream(*context.engine, input.Reader(), length, output.Writer(), &progress);
+  if (status == StreamStatus::kEndedEarly)
+    return Report(kExitBadEncryptedFile, input.Name(),
+                  shortFile + "the ciphertext ends before that" +
+                      (output.ToStdout() ? "; what came before it went to standard output" : "; nothing was written"));
+  if (status != StreamStatus::kOk) return ReportStream(status, input.Name(), output.Name());
+  if (input.IsStdin() && !input.SizeKnown()) {
+    // Bytes beyond the stated length are ignored, as the component ignores them, but
+    // read, so that the writer of the pipe is not cut off.
+    std::uint64_t ignored = 0;
+    if (Drain(input.Reader(), &ignored) != FileStatus::Ok)
+      return Report(kExitCannotRead, input.Name(), "cannot read the input");
+  }
+  input.Close();
+  if (Interrupted()) return ReportInterrupted();
+  return output.Commit();
+}
+
+int RunFileCommand(Context& context, const Options& options, bool encrypt) {
+  for (const Operand& operand : options.operands) {
+    if (Interrupted()) return ReportInterrupted();
+    const int code = encrypt ? EncryptOneFile(context, options, operand) : DecryptOneFile(context, options, operand);
+    if (code != kExitOk) return code;
+  }
+  return kExitOk;
+}
+
+// ---- inspect ----
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+    } else if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else {
+      // Well-formed UTF-8 passes; any other byte becomes U+FFFD.
+      std::size_t length = (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+      bool valid = length != 0 && i + length <= text.size();
+      for (std::size_t k = 1; valid && k < length; ++k)
+        valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+      if (valid) {
+        out.append(text, i, length);
+        i += length - 1;
+      } else {
+        out += "\\ufffd";
+      }
+    }
+  }
+  return out + "\"";
+}
+
+const char* ShapeName(EncryptedFileShape shape) {
+  switch (shape) {
+    case EncryptedFileShape::kExact:
+      return "consistent";
+    case EncryptedFileShape::kInconsistent:
+      return "inconsistent";
+    case EncryptedFileShape::kShort:
+      return "short";
+    default:
+      return "no-header";
+  }
+}
+
+int InspectOne(const Options& options, const Operand& operand) {
+  Input input(operand);
+  int code = input.Open();
+  if (code != kExitOk) return code;
+  unsigned char header[kLengthHeaderSize];
+  std::size_t got = 0;
+  if (ReadUpTo(input.Reader(), header, sizeof header, &got) != FileStatus::Ok)
+    return Report(kExitCannotRead, input.Name(), "cannot read the input");
+  std::uint64_t size = input.Size();
+  if (!input.SizeKnown()) {
+    std::uint64_t rest = 0;
+    if (Drain(input.Reader(), &rest) != FileStatus::Ok)
+      return Report(kExitCannotRead, input.Name(), "cannot read the input");
+    size = got + rest;
+  }
+  const std::uint32_t stated = got == sizeof header ? LoadLengthHeader(header) : 0;
+  const EncryptedFileShape shape = ShapeOfEncryptedFile(size, stated);
+  const std::uint64_t ciphertext = size >= kLengthHeaderSize ? size - kLengthHeaderSize : 0;
+  const std::uint64_t expected = (std::uint64_t{stated} + 7) / 8 * 8;
+
+  if (options.json) {
+    const bool header_ok = shape != EncryptedFileShape::kNoHeader;
+    const std::string number = header_ok ? "" : "null";
+    std::string line = "{\"file\":" + JsonString(input.Name()) + ",\"size\":" + std::to_string(size) +
+                       ",\"stated_length\":" + (header_ok ? std::to_string(stated) : number) +
+                       ",\"ciphertext_length\":" + (header_ok ? std::to_string(ciphertext) : number) +
+                       ",\"expected_ciphertext_length\":" + (header_ok ? std::to_string(expected) : number) +
+                       ",\"status\":\"" + ShapeName(shape) + "\"}\n";
+    if (!WriteStdoutBytes(line)) return Report(kExitCannotWrite, kStdoutName, "cannot write");
+  } else {
+    std::string line = input.Name() + ": ";
+    if (shape == EncryptedFileShape::kNoHeader) {
+      line += std::to_string(size) + " bytes, no-header: shorter than the 4-byte length header; decryption refuses it";
+    } else {
+      line += "stated length " + std::to_string(stated) + " bytes, ciphertext " + std::to_string(ciphertext) +
+              " bytes, " + ShapeName(shape);
+      if (shape == EncryptedFileShape::kShort)
+        line += ": decryption refuses it";
+      else if (shape == EncryptedFileShape::kInconsistent)
+        line += ": the encryption writes " + std::to_string(expected) +
+                " bytes of ciphertext for this length; decryption keeps the stated length and ignores the rest";
+    }
+    WriteDisplay(StdStream::kOut, line + "\n");
+  }
+  return shape == EncryptedFileShape::kExact ? kExitOk : kExitBadEncryptedFile;
+}
+
+int RunInspect(const Options& options) {
+  int result = kExitOk;
+  for (const Operand& operand : options.operands) {
+    if (Interrupted()) return ReportInterrupted();
+    const int code = InspectOne(options, operand);
+    if (result == kExitOk) result = code;
+  }
+  return result;
+}
+
+}  // namespace
+
+int RunCommand(Options& options) {
+  if (options.command == Command::kInspect) return RunInspect(options);
+
+  Context context;
+  context.quiet = options.quiet;
+  std::string problem;
+  context.codec = TextCodec::Open(options.encoding != nullptr ? Display(options.encoding) : std::string(), &problem);
+  if (!context.codec) return Report(kExitUsage, "", problem);
+
+  const bool encrypt = options.command == Command::kEncryptText || options.command == Command::kEncryptFile;
+  {
+    SecureBytes key;
+    const int code = AcquireKey(options, *context.codec, encrypt, &key);
+    if (code != kExitOk) return code;
+    context.engine = std::make_unique<BlowfishEngine>();
+    if (!context.engine->IsAllocated()) return Report(kExitOutOfMemory, "", "out of memory");
+    context.engine->Initialize(key.data(), static_cast<std::int32_t>(key.size()));
+  }  // the key bytes are wiped here; the engine wipes its tables when destroyed
+
+  switch (options.command) {
+    case Command::kEncryptText:
+    case Command::kDecryptText:
+      return RunTextCommand(context, options, encrypt);
+    default:
+      return RunFileCommand(context, options, encrypt);
+  }
+}
+
+int Main(int argc, NativeChar** argv) {
+  InstallInterruptHandlers();
+  try {
+    Options options;
+    const std::string problem = ParseArguments(argc, argv, &options);
+    if (!problem.empty()) return Report(kExitUsage, "", problem);
+    if (options.version) {
+      WriteStdoutBytes(VersionText());
+      return kExitOk;
+    }
+    if (options.help) {
+      WriteDisplay(StdStream::kOut, HelpText(options.command));
+      return kExitOk;
+    }
+    return RunCommand(options);
+  } catch (const std::bad_alloc&) {
+    return Report(kExitOutOfMemory, "", "out of memory");
+  } catch (const std::exception& e) {
+    return Report(kExitInternal, "", std::string("internal error: ") + e.what());
+  }
+}
+
+}  // namespace corvane::cli

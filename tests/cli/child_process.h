@@ -1,0 +1,75 @@
+// Runs a program as a child process with chosen arguments, standard input and
+// environment, and collects its exit code and output. POSIX and Windows.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace corvane::test {
+
+enum class StdinMode {
+  kNull,  // the null device: empty, and not a terminal
+  kFile,  // a regular file holding the input (its size is known)
+  kPipe,  // a pipe fed with the input (its size is not known)
+};
+
+struct ProcessRequest {
+  // Arguments after the program: bytes on POSIX, UTF-8 on Windows (passed as UTF-16).
+  std::vector<std::string> args;
+  std::string input;
+  StdinMode stdinMode = StdinMode::kNull;
+  // Variables to set (a value) or remove (no value). CORVANE_KEY is always removed from
+  // the inherited environment first, so a developer's own key never leaks in.
+  std::map<std::string, std::optional<std::string>> env;
+  std::filesystem::path workDir;  // empty: the current folder
+#ifndef _WIN32
+  // POSIX only: connect these streams to a new pseudo-terminal, which becomes the
+  // child's controlling terminal (the child never has one otherwise).
+  bool stdinTerminal = false, stdoutTerminal = false, stderrTerminal = false;
+  // With a terminal: each time the terminal's output shows the first text, the
+  // second is typed.
+  std::vector<std::pair<std::string, std::string>> dialogue;
+  // POSIX only: standard output goes to this file instead (for example /dev/full).
+  std::string stdoutPath;
+  // POSIX only: the child's address space limit in bytes (RLIMIT_AS), 0 for none.
+  unsigned long long addressSpaceLimit = 0;
+  // POSIX only: fills ProcessResult::peakMemoryKiB, through the probe program at this path.
+  std::string peakMemoryProbe;
+#endif
+};
+
+struct ProcessResult {
+  int exitCode = -1;  // 128 + signal number when a signal ended the child
+  std::string out, err;
+  std::string terminal;  // everything written to the pseudo-terminal (POSIX)
+  long peakMemoryKiB = 0;  // the program's peak resident memory (POSIX, with a probe)
+};
+
+class ChildProcess {
+ public:
+  ChildProcess(const std::filesystem::path& program, const ProcessRequest& request);
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  // Waits for the end (at most a minute; then it is killed and the result says so).
+  ProcessResult Wait();
+#ifndef _WIN32
+  // Sends SIGINT, as Ctrl+C does.
+  void Interrupt();
+#endif
+
+ private:
+  struct State;
+  State* state_;
+};
+
+inline ProcessResult RunProcess(const std::filesystem::path& program, const ProcessRequest& request) {
+  ChildProcess child(program, request);
+  return child.Wait();
+}
+
+}  // namespace corvane::test

@@ -1,0 +1,195 @@
+#include <windows.h>
+
+#include <algorithm>
+#include <cwctype>
+#include <stdexcept>
+#include <thread>
+
+#include "tests/cli/child_process.h"
+
+namespace corvane::test {
+namespace {
+
+std::wstring Widen(const std::string& utf8) {
+  if (utf8.empty()) return std::wstring();
+  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], n);
+  return wide;
+}
+
+// One argument as the C runtime's command-line parser reads it back.
+std::wstring Quote(const std::wstring& argument) {
+  if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) return argument;
+  std::wstring quoted = L"\"";
+  for (std::size_t i = 0;; ++i) {
+    std::size_t backslashes = 0;
+    while (i < argument.size() && argument[i] == L'\\') {
+      ++i;
+      ++backslashes;
+    }
+    if (i == argument.size()) {
+      quoted.append(backslashes * 2, L'\\');
+      break;
+    }
+    if (argument[i] == L'"') {
+      quoted.append(backslashes * 2 + 1, L'\\');
+    } else {
+      quoted.append(backslashes, L'\\');
+    }
+    quoted += argument[i];
+  }
+  return quoted + L"\"";
+}
+
+std::wstring Upper(std::wstring text) {
+  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towupper(c));
+  return text;
+}
+
+HANDLE InheritableTemporaryFile() {
+  wchar_t folder[MAX_PATH + 1];
+  GetTempPathW(MAX_PATH + 1, folder);
+  wchar_t name[MAX_PATH + 1];
+  GetTempFileNameW(folder, L"cvc", 0, name);
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  const HANDLE h = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (h == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot create a temporary file");
+  return h;
+}
+
+void WriteAll(HANDLE h, const std::string& data) {
+  const char* p = data.data();
+  std::size_t n = data.size();
+  while (n != 0) {
+    DWORD done = 0;
+    const DWORD part = n < (1u << 20) ? static_cast<DWORD>(n) : (1u << 20);
+    if (!WriteFile(h, p, part, &done, nullptr) || done == 0) return;  // the child stopped reading
+    p += done;
+    n -= done;
+  }
+}
+
+std::string ReadAllFrom(HANDLE h) {
+  LARGE_INTEGER zero;
+  zero.QuadPart = 0;
+  SetFilePointerEx(h, zero, nullptr, FILE_BEGIN);
+  std::string text;
+  char buffer[65536];
+  DWORD n = 0;
+  while (ReadFile(h, buffer, sizeof buffer, &n, nullptr) && n != 0) text.append(buffer, n);
+  return text;
+}
+
+}  // namespace
+
+struct ChildProcess::State {
+  PROCESS_INFORMATION process{};
+  HANDLE in = INVALID_HANDLE_VALUE, out = INVALID_HANDLE_VALUE, err = INVALID_HANDLE_VALUE;
+  std::thread writer;
+  bool waited = false;
+  ProcessResult result;
+};
+
+ChildProcess::ChildProcess(const std::filesystem::path& program, const ProcessRequest& request) : state_(new State) {
+  State& s = *state_;
+  s.out = InheritableTemporaryFile();
+  s.err = InheritableTemporaryFile();
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE pipeWrite = INVALID_HANDLE_VALUE;
+  switch (request.stdinMode) {
+    case StdinMode::kNull:
+      s.in = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
+      break;
+    case StdinMode::kFile:
+      s.in = InheritableTemporaryFile();
+      WriteAll(s.in, request.input);
+      {
+        LARGE_INTEGER zero;
+        zero.QuadPart = 0;
+        SetFilePointerEx(s.in, zero, nullptr, FILE_BEGIN);
+      }
+      break;
+    case StdinMode::kPipe:
+      if (!CreatePipe(&s.in, &pipeWrite, &inherit, 1 << 16)) throw std::runtime_error("CreatePipe failed");
+      SetHandleInformation(pipeWrite, HANDLE_FLAG_INHERIT, 0);  // the child must see the end
+      break;
+  }
+
+  std::wstring commandLine = Quote(program.wstring());
+  for (const std::string& argument : request.args) commandLine += L" " + Quote(Widen(argument));
+
+  // The inherited environment without CORVANE_KEY and the names set or removed here.
+  std::vector<std::wstring> entries;
+  wchar_t* block = GetEnvironmentStringsW();
+  for (const wchar_t* e = block; *e != L'\0'; e += wcslen(e) + 1) {
+    const std::wstring entry(e);
+    const std::size_t equals = entry.find(L'=', 1);
+    const std::wstring name = Upper(entry.substr(0, equals));
+    bool keep = name != L"CORVANE_KEY";
+    for (const auto& change : request.env) keep = keep && Upper(Widen(change.first)) != name;
+    if (keep) entries.push_back(entry);
+  }
+  FreeEnvironmentStringsW(block);
+  for (const auto& [name, value] : request.env)
+    if (value) entries.push_back(Widen(name) + L"=" + Widen(*value));
+  std::sort(entries.begin(), entries.end(), [](const std::wstring& a, const std::wstring& b) { return Upper(a) < Upper(b); });
+  std::wstring environment;
+  for (const std::wstring& entry : entries) environment += entry + L'\0';
+  environment += L'\0';
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = s.in;
+  startup.hStdOutput = s.out;
+  startup.hStdError = s.err;
+  const std::wstring workDir = request.workDir.wstring();
+  // No console: the child can never prompt, as on a service or in a scheduled job.
+  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT | DETACHED_PROCESS,
+                      &environment[0], workDir.empty() ? nullptr : workDir.c_str(), &startup, &s.process))
+    throw std::runtime_error("CreateProcessW failed: " + std::to_string(GetLastError()));
+  if (pipeWrite != INVALID_HANDLE_VALUE) {
+    CloseHandle(s.in);
+    s.in = INVALID_HANDLE_VALUE;
+    s.writer = std::thread([pipeWrite, input = request.input] {
+      WriteAll(pipeWrite, input);
+      CloseHandle(pipeWrite);
+    });
+  }
+}
+
+ChildProcess::~ChildProcess() {
+  State& s = *state_;
+  if (!s.waited && s.process.hProcess != nullptr) {
+    TerminateProcess(s.process.hProcess, 1);
+    WaitForSingleObject(s.process.hProcess, INFINITE);
+  }
+  if (s.writer.joinable()) s.writer.join();
+  for (HANDLE h : {s.in, s.out, s.err})
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  if (s.process.hProcess != nullptr) CloseHandle(s.process.hProcess);
+  if (s.process.hThread != nullptr) CloseHandle(s.process.hThread);
+  delete state_;
+}
+
+ProcessResult ChildProcess::Wait() {
+  State& s = *state_;
+  if (s.waited) return s.result;
+  if (WaitForSingleObject(s.process.hProcess, 60000) != WAIT_OBJECT_0) {
+    TerminateProcess(s.process.hProcess, 1);
+    WaitForSingleObject(s.process.hProcess, INFINITE);
+    s.result.err += "\n<killed after a minute>";
+  }
+  DWORD code = 0;
+  GetExitCodeProcess(s.process.hProcess, &code);
+  if (s.writer.joinable()) s.writer.join();
+  s.waited = true;
+  s.result.exitCode = static_cast<int>(code);
+  s.result.out = ReadAllFrom(s.out);
+  s.result.err = ReadAllFrom(s.err) + s.result.err;
+  return s.result;
+}
+
+}  // namespace corvane::test

@@ -1,0 +1,541 @@
+// The corvane tool as a process: natively, and the Windows build under Wine. Expected
+// bytes come from the vector files and from the component's own string and file code.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "crypt/file_cipher.h"
+#include "crypt/helper_buffer.h"
+#include "crypt/pemmet.h"
+#include "crypt/string_cipher.h"
+#include "tests/cli/child_process.h"
+#include "tests/support/crypt_vectors.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/vector_files.h"
+
+namespace corvane {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Bytes;
+using test::ProcessRequest;
+using test::ProcessResult;
+using test::StdinMode;
+
+Bytes AsBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
+std::string AsString(const Bytes& b) { return std::string(b.begin(), b.end()); }
+
+// enCrypt's core (the component's string code) for these key and text bytes.
+std::string ComponentText(const std::string& key, const std::string& text) {
+  CPemmet pemmet;
+  HelperBuffer base64(pemmet);
+  const std::int32_t status =
+      EncryptToBase64(pemmet, reinterpret_cast<const unsigned char*>(text.data()), static_cast<std::uint32_t>(text.size()),
+                      reinterpret_cast<const unsigned char*>(key.data()), static_cast<std::int32_t>(key.size()),
+                      base64.Receive());
+  EXPECT_EQ(status, 0);
+  return status < 0 ? std::string() : std::string(base64.Text());
+}
+
+// FileEnCrypt's core (the component's file code, whole file in memory) for these bytes.
+Bytes ComponentFile(const std::string& key, const Bytes& content) {
+  test::TempDir dir;
+  const std::string path = dir.File("reference");
+  test::WriteFileBytes(path, content);
+  CDunlow dunlow;
+  EXPECT_EQ(EncryptFileBeside(dunlow, path.c_str(), kEncryptedFileSuffix, kLengthHeaderSize,
+                              reinterpret_cast<const unsigned char*>(key.data()), static_cast<std::int32_t>(key.size())),
+            0);
+  return test::ReadFileBytes(path + kEncryptedFileSuffix);
+}
+
+// A pattern that differs from block to block, so that misplaced blocks show.
+Bytes Pattern(std::size_t n) {
+  Bytes bytes(n);
+  std::uint32_t x = 0x12345678;
+  for (std::size_t i = 0; i < n; ++i) {
+    x = x * 1103515245u + 12345u;
+    bytes[i] = static_cast<unsigned char>(x >> 24);
+  }
+  return bytes;
+}
+
+class Cli : public ::testing::Test {
+ protected:
+  // Runs the tool in the test's folder, so that file names are relative.
+  ProcessResult Run(const std::vector<std::string>& args, ProcessRequest request = {}) {
+    request.args = args;
+    request.workDir = dir_.Path();
+    return test::RunProcess(fs::path(CORVANE_CLI_PATH), request);
+  }
+  ProcessResult RunWithInput(const std::vector<std::string>& args, const std::string& input,
+                             StdinMode mode = StdinMode::kPipe) {
+    ProcessRequest request;
+    request.input = input;
+    request.stdinMode = mode;
+    return Run(args, request);
+  }
+  ProcessResult RunWithKey(const std::vector<std::string>& args, const std::string& key) {
+    ProcessRequest request;
+    request.env["CORVANE_KEY"] = key;
+    return Run(args, request);
+  }
+
+  void Write(const std::string& name, const Bytes& bytes) { test::WriteFileBytes(dir_.Path() / name, bytes); }
+  void Write(const std::string& name, const std::string& text) { Write(name, AsBytes(text)); }
+  Bytes Read(const std::string& name) { return test::ReadFileBytes(dir_.Path() / name); }
+  bool Exists(const std::string& name) { return fs::exists(dir_.Path() / name); }
+  std::vector<std::string> Names() {
+    std::vector<std::string> names = dir_.Names();
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  // The key file "key.txt".
+  void WriteKey(const std::string& key) { Write("key.txt", key + "\n"); }
+
+  test::TempDir dir_;
+};
+
+// Every failure: its exit code, one line on standard error naming the cause, nothing on
+// standard output.
+void ExpectFailure(const ProcessResult& r, int code, const std::string& message) {
+  EXPECT_EQ(r.exitCode, code) << r.err;
+  EXPECT_NE(r.err.find(message), std::string::npos) << "stderr: " << r.err;
+  EXPECT_EQ(r.err.rfind("corvane: ", 0), 0u) << r.err;
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+}
+
+void ExpectSuccess(const ProcessResult& r) {
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+}
+
+// ---- byte-identical results ----
+
+TEST_F(Cli, VectorFilesGiveTheirCiphertextAsTextAndAsFiles) {
+  for (const test::BufferVector& v : test::BlowfishBufferVectors()) {
+    SCOPED_TRACE("key " + v.key + ", plaintext " + test::ToHex(v.plaintext));
+    WriteKey(v.key);
+    Write("plain", v.plaintext);
+    ExpectSuccess(Run({"encrypt-file", "-k", "key.txt", "plain"}));
+    EXPECT_EQ(Read("plain.bf"), test::EncryptedFile(static_cast<std::uint32_t>(v.plaintext.size()), v.ciphertext));
+    ExpectSuccess(Run({"decrypt-file", "--key-file=key.txt", "plain.bf"}));
+    EXPECT_EQ(Read("plain.bf.bf"), v.plaintext);
+
+    // The vectors' plaintexts hold no line end: each is one line of standard input.
+    ProcessResult r = RunWithInput({"encrypt-text", "-k", "key.txt"}, AsString(v.plaintext) + "\n");
+    ExpectSuccess(r);
+    EXPECT_EQ(r.out, test::Base64(v.ciphertext) + "\n");
+    r = Run({"decrypt-text", "-k", "key.txt", test::Base64(v.ciphertext)});
+    ExpectSuccess(r);
+    EXPECT_EQ(r.out, test::AsText(v.plaintext) + "\n");
+  }
+}
+
+TEST_F(Cli, FilesOfEverySizeClassMatchTheComponentWhicheverWayTheyStream) {
+  // Empty, a partial second block, past one 1 MiB chunk, and past the in-memory spool
+  // (block boundaries are the vector files' part).
+  const std::size_t kMiB = std::size_t{1} << 20;
+  for (std::size_t size : {std::size_t{0}, std::size_t{9}, kMiB + 3, 3 * kMiB + 5}) {
+    SCOPED_TRACE("size " + std::to_string(size));
+    const Bytes plain = Pattern(size);
+    const Bytes expected = ComponentFile("stream key", plain);
+    ASSERT_EQ(expected.size(), 4 + (size + 7) / 8 * 8);
+    Write("in.bin", plain);
+    ProcessRequest key;
+    key.env["CORVANE_KEY"] = "stream key";
+
+    ExpectSuccess(Run({"encrypt-file", "in.bin"}, key));
+    EXPECT_TRUE(Read("in.bin.bf") == expected) << "named file";
+    for (StdinMode mode : {StdinMode::kPipe, StdinMode::kFile}) {
+      ProcessRequest request = key;
+      request.input = AsString(plain);
+      request.stdinMode = mode;
+      const ProcessResult r = Run({"encrypt-file", "-"}, request);
+      ExpectSuccess(r);
+      EXPECT_TRUE(AsBytes(r.out) == expected) << (mode == StdinMode::kPipe ? "pipe" : "redirected file");
+      if (mode == StdinMode::kPipe) {  // the spool copied into an output file
+        ExpectSuccess(Run({"encrypt-file", "-", "-o", "from-stdin.bf"}, request));
+        EXPECT_TRUE(Read("from-stdin.bf") == expected);
+      }
+    }
+    ProcessRequest decrypt = key;
+    decrypt.input = AsString(expected);
+    decrypt.stdinMode = StdinMode::kPipe;
+    const ProcessResult r = Run({"decrypt-file", "-"}, decrypt);
+    ExpectSuccess(r);
+    EXPECT_TRUE(AsBytes(r.out) == plain) << "decrypted from a pipe";
+    ExpectSuccess(Run({"decrypt-file", "in.bin.bf", "-o", "out.bin"}, key));
+    EXPECT_TRUE(Read("out.bin") == plain);
+  }
+  // Only the inputs and outputs: no temporary file stays behind.
+  EXPECT_EQ(Names(), (std::vector<std::string>{"from-stdin.bf", "in.bin", "in.bin.bf", "out.bin"}));
+}
+
+TEST_F(Cli, OddEncryptedFilesDecryptAsTheComponentDecryptsThem) {
+  // Files FileEnCrypt never writes: the component's file code decides what comes out.
+  const Bytes cipher = Pattern(40);
+  const std::vector<Bytes> files = {
+      test::EncryptedFile(3, Bytes(cipher.begin(), cipher.begin() + 16)),  // more than the stated length needs
+      test::EncryptedFile(5, Bytes(cipher.begin(), cipher.begin() + 5)),   // a partial last block
+      test::EncryptedFile(13, Bytes(cipher.begin(), cipher.begin() + 13)),
+      test::EncryptedFile(0, Bytes(cipher.begin(), cipher.begin() + 7)),
+  };
+  for (const Bytes& file : files) {
+    SCOPED_TRACE(test::ToHex(file));
+    test::TempDir reference;
+    test::WriteFileBytes(reference.File("odd"), file);
+    CDunlow dunlow;
+    ASSERT_EQ(DecryptFileBeside(dunlow, reference.File("odd").c_str(), kEncryptedFileSuffix, kLengthHeaderSize,
+                                reinterpret_cast<const unsigned char*>("odd key"), 7),
+              0);
+    const Bytes expected = test::ReadFileBytes(reference.File("odd.bf"));
+    ASSERT_EQ(expected.size(), file[0]);
+    Write("odd.bf", file);
+    ExpectSuccess(RunWithKey({"decrypt-file", "odd.bf"}, "odd key"));
+    EXPECT_EQ(Read("odd.bf.bf"), expected);
+    const ProcessResult r = RunWithInput({"decrypt-file", "--key", "odd key", "-q", "-"}, AsString(file));
+    EXPECT_EQ(AsBytes(r.out), expected);
+  }
+}
+
+TEST_F(Cli, TextsMatchTheComponentAndComeBack) {
+  const std::vector<std::string> texts = {"", "a", "*", "?.txt", "seven..", "eight...", "nine.....", "sixteen bytes!!!",
+                                          "a longer text of several blocks, with spaces"};
+  std::vector<std::string> args = {"encrypt-text", "--"};
+  std::string expected;
+  for (const std::string& t : texts) {
+    args.push_back(t);
+    expected += ComponentText("TESTKEY", t) + "\n";
+  }
+  ProcessResult r = RunWithKey(args, "TESTKEY");
+  ExpectSuccess(r);
+  EXPECT_EQ(r.out, expected);
+  EXPECT_EQ(ComponentText("TESTKEY", "sixteen bytes!!!"), "BabcR7BJSc/uwpdNtHZBAg==");  // README's worked example
+
+  // The same Base64 lines back through standard input: the texts, one a line.
+  ProcessRequest request;
+  request.env["CORVANE_KEY"] = "TESTKEY";
+  request.input = expected;
+  request.stdinMode = StdinMode::kPipe;
+  r = Run({"decrypt-text"}, request);
+  ExpectSuccess(r);
+  std::string lines;
+  for (const std::string& t : texts) lines += t + "\n";
+  EXPECT_EQ(r.out, lines);
+}
+
+TEST_F(Cli, StandardInputLinesMixWithArgumentsInOrder) {
+  ProcessRequest request;
+  request.env["CORVANE_KEY"] = "k";
+  request.input = "first\r\n\nlast without a line end";
+  request.stdinMode = StdinMode::kPipe;
+  ProcessResult r = Run({"encrypt-text", "before", "-", "--", "-"}, request);
+  ExpectSuccess(r);
+  EXPECT_EQ(r.out, ComponentText("k", "before") + "\n" + ComponentText("k", "first") + "\n" + ComponentText("k", "") +
+                       "\n" + ComponentText("k", "last without a line end") + "\n" + ComponentText("k", "-") + "\n");
+
+  // Base64 with white space inside and a CR LF line end decodes like the component's.
+  request.input = "  Babc R7BJ\tSc/uwpdNtHZBAg==\r\n";
+  request.env["CORVANE_KEY"] = "TESTKEY";
+  r = Run({"decrypt-text"}, request);
+  ExpectSuccess(r);
+  EXPECT_EQ(r.out, "sixteen bytes!!!\n");
+}
+
+TEST_F(Cli, DecryptedTextEndsAtTheFirstZeroByte) {
+  // "abc", a zero byte, "def": the component returns "abc".
+  const std::string withZero("abc\0def", 7);
+  const ProcessResult r = RunWithKey({"decrypt-text", ComponentText("k", withZero)}, "k");
+  ExpectSuccess(r);
+  EXPECT_EQ(r.out, "abc\n");
+}
+
+TEST_F(Cli, OutputPathsFollowTheComponentsRuleUnlessChosen) {
+  Write("a.txt", "some content");
+  ExpectSuccess(RunWithKey({"encrypt-file", "a.txt"}, "k"));
+  ExpectSuccess(RunWithKey({"decrypt-file", "a.txt.bf"}, "k"));
+  EXPECT_EQ(Read("a.txt.bf.bf"), AsBytes("some content"));
+  // -o replaces an existing file, as the component replaces its output.
+  Write("chosen", "old content that is longer than the new one");
+  ExpectSuccess(RunWithKey({"decrypt-file", "a.txt.bf", "-o", "chosen"}, "k"));
+  EXPECT_EQ(Read("chosen"), AsBytes("some content"));
+  // Several files in one run, each beside its input.
+  Write("b.txt", "other");
+  ExpectSuccess(RunWithKey({"encrypt-file", "a.txt", "b.txt"}, "k"));
+  EXPECT_EQ(Read("b.txt.bf"), ComponentFile("k", AsBytes("other")));
+  EXPECT_EQ(Names(), (std::vector<std::string>{"a.txt", "a.txt.bf", "a.txt.bf.bf", "b.txt", "b.txt.bf", "chosen"}));
+}
+
+// ---- keys ----
+
+TEST_F(Cli, EveryKeySourceGivesTheSameKey) {
+  const std::string expected = ComponentText("my key", "text") + "\n";
+  struct Case {
+    const char* name;
+    std::string keyFile;  // written to key.txt when not empty
+    std::vector<std::string> options;
+    bool env;
+  };
+  const std::vector<Case> cases = {
+      {"key file with LF", "my key\n", {"-k", "key.txt"}, false},
+      {"key file with CR LF and more lines", "my key\r\nignored\n", {"--key-file", "key.txt"}, false},
+      {"key file without line end", "my key", {"-kkey.txt"}, false},
+      {"key file whose key ends at a zero byte", std::string("my key\0rest", 11), {"-k", "key.txt"}, false},
+      {"environment", "", {}, true},
+      {"key file before the environment", "my key\n", {"-k", "key.txt"}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (!c.keyFile.empty()) Write("key.txt", c.keyFile);
+    ProcessRequest request;
+    if (c.env) request.env["CORVANE_KEY"] = c.keyFile.empty() ? "my key" : "another key";
+    std::vector<std::string> args = {"encrypt-text"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    args.push_back("text");
+    const ProcessResult r = Run(args, request);
+    ExpectSuccess(r);
+    EXPECT_EQ(r.out, expected);
+  }
+  // --key works, with a warning.
+  const ProcessResult r = Run({"encrypt-text", "--key", "my key", "text"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.out, expected);
+  EXPECT_EQ(r.err.rfind("corvane: warning: --key", 0), 0u) << r.err;
+}
+
+TEST_F(Cli, MissingOrUnusableKeysFailWithCode3) {
+  ExpectFailure(Run({"encrypt-text", "x"}), 3, "no key: give --key-file FILE, set CORVANE_KEY");
+  ExpectFailure(Run({"decrypt-file", "x.bf"}), 3, "no key");
+  ExpectFailure(RunWithKey({"encrypt-text", "x"}, ""), 3, "CORVANE_KEY: the key is empty");
+  Write("empty.txt", "\n");
+  ExpectFailure(Run({"encrypt-text", "-k", "empty.txt", "x"}), 3, "empty.txt: the key is empty");
+  Write("zero.txt", std::string("\0abc", 4));
+  ExpectFailure(Run({"encrypt-text", "-k", "zero.txt", "x"}), 3, "the key is empty");
+  ExpectFailure(Run({"encrypt-text", "-k", "absent.txt", "x"}), 3, "absent.txt: cannot open the key file");
+  Write("big.txt", std::string(64 * 1024 + 1, 'k'));
+  ExpectFailure(Run({"encrypt-text", "-k", "big.txt", "x"}), 3, "larger than 64 KiB");
+  // Nothing was written for any of them.
+  EXPECT_EQ(Names(), (std::vector<std::string>{"big.txt", "empty.txt", "zero.txt"}));
+}
+
+// ---- errors ----
+
+TEST_F(Cli, UsageErrorsFailWithCode2) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* message;
+  };
+  const std::vector<Case> cases = {
+      {{}, "no subcommand given"},
+      {{"encode"}, "unknown subcommand 'encode'"},
+      {{"--key-file", "k", "encrypt-text"}, "options come after the subcommand"},
+      {{"encrypt-text", "--frobnicate"}, "unknown option '--frobnicate'"},
+      {{"encrypt-text", "-k"}, "-k needs a value"},
+      {{"encrypt-text", "-o", "out", "x"}, "-o does not apply to encrypt-text"},
+      {{"encrypt-file", "--json", "x"}, "--json does not apply to encrypt-file"},
+      {{"inspect", "--key", "k", "x.bf"}, "--key does not apply to inspect"},
+      {{"encrypt-file"}, "encrypt-file needs a FILE"},
+      {{"inspect"}, "inspect needs a FILE"},
+      {{"encrypt-file", "a", "b", "-o", "c"}, "--output names one output file, but 2 files are given"},
+      {{"encrypt-text", "-", "-"}, "standard input ('-') can be read only once"},
+      {{"encrypt-text", "--key", "k", "--key-file", "f", "x"}, "give the key once"},
+      {{"encrypt-text", "-k", "a", "-k", "b"}, "-k is given twice"},
+      {{"encrypt-text", "--encoding", "no-such-encoding", "x"}, "unknown encoding 'no-such-encoding'"},
+      {{"encrypt-text", "--encoding", "utf-16", "x"}, "encoding 'utf-16' cannot be used"},
+      {{"help", "nothing"}, "unknown subcommand 'nothing'"},
+  };
+  for (const Case& c : cases) {
+    std::string joined;
+    for (const std::string& a : c.args) joined += a + " ";
+    SCOPED_TRACE(joined);
+    const ProcessResult r = RunWithKey(c.args, "k");
+    ExpectFailure(r, 2, c.message);
+    EXPECT_EQ(r.out, "");
+  }
+}
+
+TEST_F(Cli, EachFailureHasItsExitCodeAndLeavesNoOutput) {
+  Write("plain.txt", "plain");
+  fs::create_directory(dir_.Path() / "folder");
+  Write("short.bf", test::EncryptedFile(100, Bytes(16, 0x55)));  // states 100 bytes, holds 16
+  Write("tiny.bf", Bytes{1, 2});
+  Write("existing", "must stay");
+  Write("accented-key.txt", "cl\xC3\xA9\n");
+  struct Case {
+    std::vector<std::string> args;
+    int code;
+    const char* message;
+  };
+  const std::vector<Case> cases = {
+      {{"encrypt-file", "absent.txt"}, 4, "absent.txt: cannot open the input file"},
+      {{"encrypt-file", "folder"}, 4, "folder: cannot open the input file"},
+      {{"decrypt-file", "absent.bf"}, 4, "absent.bf: cannot open the input file"},
+      {{"inspect", "absent.bf"}, 4, "absent.bf: cannot open the input file"},
+      {{"encrypt-file", "plain.txt", "-o", "folder"}, 6, "folder: cannot replace the output file"},
+      {{"encrypt-file", "plain.txt", "-o", "no-such-folder/x.bf"}, 6, "cannot create a temporary file beside"},
+      {{"decrypt-text", "not*base64"}, 7, "argument 1: malformed Base64 text"},
+      {{"decrypt-text", "QUJ"}, 7, "malformed Base64"},
+      {{"decrypt-file", "short.bf"}, 8, "short.bf: the header states 100 bytes, but only 16 bytes of ciphertext"},
+      {{"decrypt-file", "tiny.bf", "-o", "existing"}, 8, "tiny.bf: is shorter than the 4-byte length header"},
+      {{"decrypt-file", "short.bf", "-o", "existing"}, 8, "nothing was written"},
+      {{"encrypt-text", "--encoding", "ascii", "caf\xC3\xA9"}, 9, "argument 1: the text has characters that ascii cannot"},
+      {{"encrypt-text", "-e", "ascii", "-k", "accented-key.txt", "x"}, 9,
+       "accented-key.txt: the key has characters that ascii cannot represent"},
+  };
+  for (const Case& c : cases) {
+    std::string joined;
+    for (const std::string& a : c.args) joined += a + " ";
+    SCOPED_TRACE(joined);
+    const ProcessResult r = RunWithKey(c.args, "k");
+    ExpectFailure(r, c.code, c.message);
+    EXPECT_EQ(r.out, "");
+  }
+  EXPECT_EQ(Read("existing"), AsBytes("must stay"));
+  EXPECT_EQ(Names(),
+            (std::vector<std::string>{"accented-key.txt", "existing", "folder", "plain.txt", "short.bf", "tiny.bf"}));
+}
+
+TEST_F(Cli, TextFailuresNameTheLineAndKeepTheAnswersBefore) {
+  ProcessRequest request;
+  request.env["CORVANE_KEY"] = "TESTKEY";
+  request.input = "BabcR7BJSc/uwpdNtHZBAg==\nnot base64!\nBabcR7BJSc/uwpdNtHZBAg==\n";
+  request.stdinMode = StdinMode::kPipe;
+  const ProcessResult r = Run({"decrypt-text"}, request);
+  ExpectFailure(r, 7, "standard input, line 2: malformed Base64 text");
+  EXPECT_EQ(r.out, "sixteen bytes!!!\n");
+}
+
+TEST_F(Cli, ShortEncryptedStreamsFailWithCode8) {
+  // From a pipe, the shortage shows only at the end; into a file, nothing is written.
+  const std::string shortFile = AsString(test::EncryptedFile(20, Bytes(16, 0x55)));
+  ProcessRequest request;
+  request.env["CORVANE_KEY"] = "k";
+  request.input = shortFile;
+  request.stdinMode = StdinMode::kPipe;
+  ProcessResult r = Run({"decrypt-file", "-", "-o", "out"}, request);
+  ExpectFailure(r, 8, "standard input: the header states 20 bytes, but the ciphertext ends before that; nothing");
+  EXPECT_FALSE(Exists("out"));
+  request.input = "ab";
+  r = Run({"decrypt-file", "-"}, request);
+  ExpectFailure(r, 8, "standard input: is shorter than the 4-byte length header");
+}
+
+TEST_F(Cli, InspectTellsHowHeaderAndSizeAgree) {
+  struct Case {
+    const char* name;
+    Bytes content;
+    const char* human;  // after "NAME: "
+    const char* json;   // after "{"file":"NAME",
+  };
+  const std::vector<Case> cases = {
+      {"empty.bf", test::EncryptedFile(0, {}), "stated length 0 bytes, ciphertext 0 bytes, consistent",
+       "\"size\":4,\"stated_length\":0,\"ciphertext_length\":0,\"expected_ciphertext_length\":0,\"status\":\"consistent\"}"},
+      {"exact.bf", test::EncryptedFile(9, Bytes(16, 1)), "stated length 9 bytes, ciphertext 16 bytes, consistent",
+       "\"size\":20,\"stated_length\":9,\"ciphertext_length\":16,\"expected_ciphertext_length\":16,\"status\":\"consistent\"}"},
+      {"extra.bf", test::EncryptedFile(8, Bytes(24, 1)),
+       "stated length 8 bytes, ciphertext 24 bytes, inconsistent: the encryption writes 8 bytes",
+       "\"size\":28,\"stated_length\":8,\"ciphertext_length\":24,\"expected_ciphertext_length\":8,\"status\":\"inconsistent\"}"},
+      {"partial.bf", test::EncryptedFile(5, Bytes(5, 1)), "stated length 5 bytes, ciphertext 5 bytes, inconsistent",
+       "\"size\":9,\"stated_length\":5,\"ciphertext_length\":5,\"expected_ciphertext_length\":8,\"status\":\"inconsistent\"}"},
+      {"short.bf", test::EncryptedFile(0xFFFFFFFF, Bytes(8, 1)),
+       "stated length 4294967295 bytes, ciphertext 8 bytes, short: decryption refuses it",
+       "\"size\":12,\"stated_length\":4294967295,\"ciphertext_length\":8,\"expected_ciphertext_length\":4294967296,"
+       "\"status\":\"short\"}"},
+      {"tiny.bf", Bytes{7, 7, 7}, "3 bytes, no-header",
+       "\"size\":3,\"stated_length\":null,\"ciphertext_length\":null,\"expected_ciphertext_length\":null,"
+       "\"status\":\"no-header\"}"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Write(c.name, c.content);
+    const bool consistent = std::string(c.human).find(", consistent") != std::string::npos;
+    ProcessResult r = Run({"inspect", c.name});
+    EXPECT_EQ(r.exitCode, consistent ? 0 : 8) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out.rfind(std::string(c.name) + ": " + c.human, 0), 0u) << r.out;
+    r = Run({"inspect", "--json", c.name});
+    EXPECT_EQ(r.out, std::string("{\"file\":\"") + c.name + "\"," + c.json + "\n");
+    // The same from a pipe, which is measured by reading it.
+    r = RunWithInput({"inspect", "--json", "-"}, AsString(c.content));
+    EXPECT_EQ(r.out, std::string("{\"file\":\"standard input\",") + c.json + "\n");
+  }
+  // Every file is reported; the run fails when one is not consistent or missing.
+  const ProcessResult r = Run({"inspect", "exact.bf", "absent.bf", "extra.bf", "empty.bf"});
+  EXPECT_EQ(r.exitCode, 4);
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 3);
+  EXPECT_EQ(Run({"inspect", "exact.bf", "empty.bf"}).exitCode, 0);
+}
+
+// ---- encodings ----
+
+// Ciphertexts the component gives under key TESTKEY in code pages 1252 and 932 (the
+// Windows tests check them against the component itself).
+constexpr char kCafe1252[] = "dnpeF6ec0/I=";   // "café"
+constexpr char kNihongo932[] = "WUR8hkd18zM=";  // "日本語"
+
+TEST_F(Cli, EncodingsGiveTheCiphertextOfThatCodePage) {
+  const std::string cafe = "caf\xC3\xA9";                              // UTF-8
+  const std::string nihongo = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E";  // UTF-8
+  struct Case {
+    const char* encoding;
+    std::string text;
+    const char* ciphertext;
+  };
+  for (const Case& c : {Case{"windows-1252", cafe, kCafe1252}, Case{"cp932", nihongo, kNihongo932}}) {
+    SCOPED_TRACE(c.encoding);
+    ProcessRequest request;
+    request.env["CORVANE_KEY"] = "TESTKEY";
+#ifndef _WIN32
+    request.env["LC_ALL"] = "C.UTF-8";  // arguments and output in UTF-8
+#endif
+    ProcessResult r = Run({"encrypt-text", "--encoding", c.encoding, c.text}, request);
+    ExpectSuccess(r);
+    EXPECT_EQ(r.out, std::string(c.ciphertext) + "\n");
+    r = Run({"decrypt-text", "-e", c.encoding, c.ciphertext}, request);
+#ifdef _WIN32
+    // Text on a pipe is in the ANSI code page (1252 here), strictly: no '?' for 日本語.
+    if (c.ciphertext == kNihongo932) {
+      ExpectFailure(r, 9, "argument 1: the decrypted text has characters that standard output (code page 1252)");
+      continue;
+    }
+    ExpectSuccess(r);
+    EXPECT_EQ(r.out, "caf\xE9\n");
+#else
+    ExpectSuccess(r);
+    EXPECT_EQ(r.out, c.text + "\n");
+#endif
+  }
+  // Decrypted bytes that are not text in the encoding are refused, as the component
+  // refuses them (a wrong key gives such bytes).
+  ProcessRequest request;
+  request.env["CORVANE_KEY"] = "TESTKEY";
+  const ProcessResult r = Run({"decrypt-text", "-e", "utf-8", ComponentText("TESTKEY", "\xFF\xFE")}, request);
+  ExpectFailure(r, 9, "argument 1: the decrypted bytes are not valid utf-8 text");
+}
+
+// ---- help and version ----
+
+TEST_F(Cli, HelpAndVersion) {
+  ProcessResult r = Run({"--version"});
+  ExpectSuccess(r);
+  EXPECT_EQ(r.out.rfind("corvane ", 0), 0u);
+  r = Run({"--help"});
+  ExpectSuccess(r);
+  for (const char* code : {"  2    usage", "  3    no key", "  4    an input file cannot be opened", "  7    malformed",
+                           "  8    an encrypted file", "  9    text not", "  130  interrupted"})
+    EXPECT_NE(r.out.find(code), std::string::npos) << code;
+  for (const char* command : {"encrypt-text", "decrypt-text", "encrypt-file", "decrypt-file", "inspect"}) {
+    SCOPED_TRACE(command);
+    r = Run({command, "--help"});
+    ExpectSuccess(r);
+    EXPECT_EQ(r.out.rfind(std::string("Usage: corvane ") + command, 0), 0u);
+    EXPECT_EQ(Run({"help", command}).out, r.out);
+  }
+}
+
+}  // namespace
+}  // namespace corvane

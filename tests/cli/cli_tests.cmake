@@ -1,0 +1,43 @@
+# The corvane tool, tested as a process: natively (plain and with sanitizers), and the
+# Windows build under Wine, where it is also compared with the Crypt object itself.
+if(WIN32)
+  corvane_windows_path(cli_path $<TARGET_FILE:corvane>)
+  set(child_process cli/child_process_win32.cpp)
+else()
+  set(cli_path $<TARGET_FILE:corvane>)
+  set(child_process cli/child_process_posix.cpp cli/cli_posix_test.cpp)
+endif()
+
+# The shipped executable imports system DLLs only, in both Windows builds; the x86
+# build runs nothing else, so it builds no test program for the tool either.
+if(WIN32)
+  add_test(NAME static_corvane_imports
+    COMMAND python3 ${static_checks} $<TARGET_FILE:corvane> --machine ${pe_machine} --system-imports-only)
+  if(NOT CORVANE_RUNS_TESTS)
+    return()
+  endif()
+endif()
+
+add_executable(cli_tests cli/cli_test.cpp ${child_process})
+target_compile_definitions(cli_tests PRIVATE
+  CORVANE_VECTOR_DIR="${vector_dir}" CORVANE_CLI_PATH="${cli_path}"
+  $<$<BOOL:${CORVANE_SANITIZE}>:CORVANE_SANITIZED>)
+target_link_libraries(cli_tests PRIVATE crypt_core gtest_main)
+add_dependencies(cli_tests corvane)
+
+if(NOT WIN32)
+  add_executable(peak_memory_probe cli/peak_memory_probe.cpp)
+  target_compile_definitions(cli_tests PRIVATE CORVANE_PEAK_MEMORY_PROBE="$<TARGET_FILE:peak_memory_probe>")
+  add_dependencies(cli_tests peak_memory_probe)
+  add_test(NAME cli_tests COMMAND cli_tests)
+  return()
+endif()
+
+add_executable(cli_component_tests cli/cli_component_test.cpp cli/child_process_win32.cpp)
+target_compile_definitions(cli_component_tests PRIVATE CORVANE_VECTOR_DIR="${vector_dir}" CORVANE_CLI_PATH="${cli_path}")
+target_link_libraries(cli_component_tests PRIVATE crypt_object gtest_main)
+add_dependencies(cli_component_tests corvane)
+
+corvane_wine_test(cli_tests_wine COMMAND cli_tests)
+corvane_wine_test(cli_component_cp1252 COMMAND cli_component_tests --gtest_filter=-*Cp932*)
+corvane_wine_test(cli_component_cp932 CODEPAGE 932 COMMAND cli_component_tests --gtest_filter=*Cp932*)
