@@ -1,0 +1,92 @@
+// Timing shared by the benchmarks. The machines are shared and busy, so no single time
+// means much: every repetition runs all contenders of a case one after the other (in an
+// order that rotates from one repetition to the next), ratios are formed within a
+// repetition, and the report gives medians over the repetitions.
+#pragma once
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace corvane::bench {
+
+inline double Now() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+inline double Median(std::vector<double> v) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  const std::size_t n = v.size();
+  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+struct Contender {
+  Contender(std::string n, std::function<void()> r) : name(std::move(n)), run(std::move(r)) {}
+  std::string name;
+  std::function<void()> run;  // one operation
+  long iterations = 1;        // operations per sample, from Calibrate
+  std::vector<double> seconds;  // per operation, one entry per repetition
+};
+
+// Operations per sample so that a sample lasts about `target` seconds (at least one).
+inline void Calibrate(Contender& c, double target) {
+  c.run();  // warm caches and tables
+  long n = 1;
+  for (;;) {
+    const double start = Now();
+    for (long i = 0; i < n; ++i) c.run();
+    const double t = Now() - start;
+    if (t >= target / 4 || n >= (1L << 30)) {
+      c.iterations = std::max(1L, static_cast<long>(static_cast<double>(n) * target / std::max(t, 1e-9)));
+      return;
+    }
+    n *= 4;
+  }
+}
+
+// `repetitions` rounds; in each, every contender takes one sample.
+inline void Measure(std::vector<Contender>& contenders, int repetitions, double target) {
+  for (auto& c : contenders) Calibrate(c, target);
+  const std::size_t k = contenders.size();
+  for (int r = 0; r < repetitions; ++r) {
+    for (std::size_t i = 0; i < k; ++i) {
+      Contender& c = contenders[(i + static_cast<std::size_t>(r)) % k];
+      const double start = Now();
+      for (long n = 0; n < c.iterations; ++n) c.run();
+      c.seconds.push_back((Now() - start) / static_cast<double>(c.iterations));
+    }
+  }
+}
+
+inline double MedianSeconds(const Contender& c) { return Median(c.seconds); }
+
+// Median over repetitions of reference time / contender time (above 1: faster).
+inline double MedianSpeedup(const Contender& c, const Contender& reference) {
+  std::vector<double> ratios;
+  for (std::size_t r = 0; r < c.seconds.size() && r < reference.seconds.size(); ++r)
+    ratios.push_back(reference.seconds[r] / c.seconds[r]);
+  return Median(ratios);
+}
+
+// Median over repetitions of contender time / reference time (above 1: slower).
+inline double MedianTimeRatio(const Contender& c, const Contender& reference) {
+  std::vector<double> ratios;
+  for (std::size_t r = 0; r < c.seconds.size() && r < reference.seconds.size(); ++r)
+    ratios.push_back(c.seconds[r] / reference.seconds[r]);
+  return Median(ratios);
+}
+
+inline double MegabytesPerSecond(double bytes, double seconds) { return bytes / seconds / 1e6; }
+
+inline std::string Format(const char* format, double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+}  // namespace corvane::bench
