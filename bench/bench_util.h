@@ -63,6 +63,43 @@ inline void Measure(std::vector<Contender>& contenders, int repetitions, double 
   }
 }
 
+// For many contenders against one reference: each contender's sample is taken right
+// next to a sample of the reference (before it in even repetitions, after it in odd
+// ones), so each ratio compares two samples a few milliseconds apart; the reference's
+// samples are kept per contender in `pairedReference`.
+struct PairedContender : Contender {
+  using Contender::Contender;
+  std::vector<double> pairedReference;
+};
+
+inline void MeasurePaired(Contender& reference, std::vector<PairedContender>& contenders, int repetitions,
+                          double target) {
+  Calibrate(reference, target);
+  for (auto& c : contenders) Calibrate(c, target);
+  auto sample = [](Contender& c) {
+    const double start = Now();
+    for (long n = 0; n < c.iterations; ++n) c.run();
+    return (Now() - start) / static_cast<double>(c.iterations);
+  };
+  for (int r = 0; r < repetitions; ++r) {
+    for (auto& c : contenders) {
+      if (r % 2 == 0) {
+        c.pairedReference.push_back(sample(reference));
+        c.seconds.push_back(sample(c));
+      } else {
+        c.seconds.push_back(sample(c));
+        c.pairedReference.push_back(sample(reference));
+      }
+    }
+  }
+}
+
+inline double MedianPairedSpeedup(const PairedContender& c) {
+  std::vector<double> ratios;
+  for (std::size_t r = 0; r < c.seconds.size(); ++r) ratios.push_back(c.pairedReference[r] / c.seconds[r]);
+  return Median(ratios);
+}
+
 inline double MedianSeconds(const Contender& c) { return Median(c.seconds); }
 
 // Median over repetitions of reference time / contender time (above 1: faster).

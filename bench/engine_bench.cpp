@@ -166,9 +166,8 @@ int Run(const Options& options) {
 
   const detail::BlowfishKernels& active = detail::ActiveBlowfishKernels();
   std::ostringstream md;
-  md << "Machine: " << CpuModel() << ", " << std::thread::hardware_concurrency()
-     << " logical CPUs. Engine kernel: " << active.layout << " x" << active.width << " (" << active.instructions
-     << ").\n\n";
+  md << "CPU: " << CpuModel() << ", " << std::thread::hardware_concurrency() << " logical CPUs. Engine kernels: "
+     << active.layout << " x" << active.width << " (" << active.instructions << ").\n\n";
   md << "| Operation | OpenSSL | libgcrypt | Corvane | libgcrypt / OpenSSL | Corvane / OpenSSL |\n";
   md << "|---|---:|---:|---:|---:|---:|\n";
   std::ofstream dat(options.out + "/engine.dat");
@@ -199,7 +198,7 @@ int Run(const Options& options) {
   std::printf("%s\n", md.str().c_str());
 
   // The width sweep: 1 MiB encode, every kernel instantiation against OpenSSL.
-  std::vector<Contender> sweep;
+  std::vector<PairedContender> sweep;
   std::vector<const WidthKernel*> kernels;
   for (auto set : {WidthKernelsPlain, WidthKernelsBmi, WidthKernelsX86Proxy, WidthKernelsX86ProxyBmi}) {
     const WidthKernel* table = nullptr;
@@ -209,7 +208,7 @@ int Run(const Options& options) {
   // The kernels take the engine's tables; a fresh copy made by the active schedule.
   std::vector<std::uint32_t> P(18), S(1024);
   active.schedule(P.data(), S.data(), key.data(), static_cast<std::uint32_t>(key.size()));
-  sweep.push_back({"OpenSSL", [&] { OpenSslEcb(ssl, input.data(), output.data(), kMiB, BF_ENCRYPT); }});
+  Contender openssl("OpenSSL", [&] { OpenSslEcb(ssl, input.data(), output.data(), kMiB, BF_ENCRYPT); });
   Bytes reference(kMiB);
   engine.Encode(input.data(), reference.data(), static_cast<std::uint32_t>(kMiB));
   for (const WidthKernel* k : kernels) {
@@ -222,12 +221,35 @@ int Run(const Options& options) {
     sweep.push_back({std::string(k->variant) + " " + k->layout + " x" + std::to_string(k->width),
                      [k, args] { k->encipher(&args); }});
   }
-  Measure(sweep, scale ? 3 : 15, 0.01);
+  // Both key schedules too, against OpenSSL's, the same way.
+  std::vector<PairedContender> schedules;
+  std::vector<std::uint32_t> P2(18), S2(1024);
+  const detail::BlowfishKernels* sets[detail::kMaxKernelSets];
+  const std::size_t setCount = detail::RunnableBlowfishKernels(sets);
+  for (std::size_t i = 0; i < setCount; ++i) {
+    if (std::string(sets[i]->layout) != "packed") continue;  // the schedule is the same in both layouts
+    const detail::ScheduleFunction schedule = sets[i]->schedule;
+    schedules.push_back({std::string("key schedule, ") + sets[i]->instructions,
+                         [&P2, &S2, &key, schedule] { schedule(P2.data(), S2.data(), key.data(), 16); }});
+  }
+  BF_KEY sslScratch;
+  Contender sslSchedule("BF_set_key", [&] { BF_set_key(&sslScratch, 16, key.data()); });
+
+  const int sweepRepetitions = scale ? 3 : 21;
+  MeasurePaired(openssl, sweep, sweepRepetitions, 0.01);
+  MeasurePaired(sslSchedule, schedules, sweepRepetitions, 0.01);
   std::ostringstream widths;
   widths << "| Kernel (1 MiB encode) | MB/s | / OpenSSL |\n|---|---:|---:|\n";
-  for (const Contender& c : sweep)
+  for (const PairedContender& c : sweep)
     widths << "| " << c.name << " | " << Format("%.0f", MegabytesPerSecond(kMiB, MedianSeconds(c))) << " | "
-           << Format("%.2fx", MedianSpeedup(c, sweep[0])) << " |\n";
+           << Format("%.2fx", MedianPairedSpeedup(c)) << " |\n";
+  widths << "\n| Key schedule (16-byte key) | Time | time / BF_set_key |\n|---|---:|---:|\n";
+  for (const PairedContender& c : schedules)
+    widths << "| " << c.name << " | " << Format("%.2f us", MedianSeconds(c) * 1e6) << " | "
+           << Format("%.3f", 1 / MedianPairedSpeedup(c)) << " |\n";
+  widths << "\nEach sample is paired with a sample of OpenSSL taken just before or after it; medians of "
+            "those ratios over the repetitions. \"x86 proxy\": the split kernels compiled for x64 with r8 to "
+            "r15 reserved, so that they have the 7 registers of 32-bit x86 code.\n";
   std::ofstream(options.out + "/widths.md") << widths.str();
   std::printf("%s\n", widths.str().c_str());
   return 0;
