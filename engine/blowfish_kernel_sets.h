@@ -7,10 +7,16 @@
 
 namespace corvane::detail {
 
-// Interleave widths, chosen by measurement (bench/, README "Performance"):
-// the packed layout for x64, the split layout for 32-bit x86.
+// Interleave widths, chosen by measurement (scripts/bench.sh, README "Performance").
+// x64, packed layout: 8 blocks are 8 registers, and with the S-box pointer, the subkey
+// pair and four temporaries the 15 registers are full; 10 and 12 measured no faster.
+// 32-bit x86, split layout: 7 registers never hold even two blocks, so every width
+// spills; the i686 compiler's code has about 4.2 stack accesses per block round at
+// widths 3 to 6 and 6 at width 8 (bench/x86_spills.sh), and 6 blocks in flight cover
+// the round's latency. Measured on x64 code limited to the same 7 registers, 6 is the
+// fastest width.
 constexpr int kPackedWidth = 8;
-constexpr int kSplitWidth = 4;
+constexpr int kSplitWidth = 6;
 
 // Whole blocks from in to out (distinct buffers), in the engine's block convention.
 using BlockFunction = void (*)(const std::uint32_t* P, const std::uint32_t* S, const unsigned char* in,

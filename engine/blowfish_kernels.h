@@ -32,30 +32,42 @@ namespace kernels {
 using u32 = std::uint32_t;
 using u64 = std::uint64_t;
 
-// The four S-box indices of F(x), by shift and mask.
+// F(x) = ((S0[a] + S1[b]) ^ S2[c]) + S3[d] over the one flat array of four S-boxes,
+// a..d the bytes of x from the most significant. Two ways to take the bytes apart; x is
+// a 32-bit half, or a packed block whose low 32 bits are the half.
+
+// Shift and mask: any CPU.
 struct ShiftMask {
-  static u32 I0(u32 x) { return x >> 24; }
-  static u32 I1(u32 x) { return (x >> 16) & 255; }
-  static u32 I2(u32 x) { return (x >> 8) & 255; }
-  static u32 I3(u32 x) { return x & 255; }
+  template <class T>
+  static inline __attribute__((always_inline)) u32 F(const u32* S, T block) {
+    const u32 x = static_cast<u32>(block);
+    return ((S[x >> 24] + (S + 256)[(x >> 16) & 255]) ^ (S + 512)[(x >> 8) & 255]) + (S + 768)[x & 255];
+  }
 };
 
 #ifdef __BMI__
-// BEXTR takes bits 16..23 and 8..15 in one instruction that leaves its source intact:
-// one operation less on the round's critical path and no register copies.
+// BEXTR for the second byte, the one shift and mask take two operations for: one
+// instruction that leaves its source intact, so the round's critical path is one
+// operation shorter. (The others stay as they are: the top byte is one shift, the third
+// one MOVZX from a high-byte register, the low one MOVZX; each BEXTR also holds its
+// control word in a register.) On x64 it works on the 64-bit register, whose result
+// needs no zero extension before it indexes memory.
 struct Bextr {
-  static u32 I0(u32 x) { return x >> 24; }
-  static u32 I1(u32 x) { return __builtin_ia32_bextr_u32(x, 16 | 8 << 8); }
-  static u32 I2(u32 x) { return __builtin_ia32_bextr_u32(x, 8 | 8 << 8); }
-  static u32 I3(u32 x) { return x & 255; }
+#ifdef __x86_64__
+  using Word = u64;
+  static inline __attribute__((always_inline)) u64 Byte2(u64 x) { return __builtin_ia32_bextr_u64(x, 16 | 8u << 8); }
+#else
+  using Word = u32;
+  static inline __attribute__((always_inline)) u32 Byte2(u32 x) { return __builtin_ia32_bextr_u32(x, 16 | 8u << 8); }
+#endif
+  template <class T>
+  static inline __attribute__((always_inline)) u32 F(const u32* S, T block) {
+    const u32 x = static_cast<u32>(block);
+    return ((S[x >> 24] + (S + 256)[Byte2(static_cast<Word>(block))]) ^ (S + 512)[(x >> 8) & 255]) +
+           (S + 768)[x & 255];
+  }
 };
 #endif
-
-// F(x) = ((S0[a] + S1[b]) ^ S2[c]) + S3[d] over the one flat array of four S-boxes.
-template <class X>
-inline __attribute__((always_inline)) u32 F(const u32* S, u32 x) {
-  return ((S[X::I0(x)] + (S + 256)[X::I1(x)]) ^ (S + 512)[X::I2(x)]) + (S + 768)[X::I3(x)];
-}
 
 // Subkey i of the direction: P[i] enciphering, P[17 - i] deciphering.
 template <bool Decrypt>
@@ -95,8 +107,8 @@ inline __attribute__((always_inline)) void OneBlock(const u32* P, const u32* S, 
   u32 b = Load32(in + 4);
 #pragma GCC unroll 8
   for (int r = 1; r < 17; r += 2) {
-    b ^= P[Sub<Decrypt>(r)] ^ F<X>(S, a);
-    a ^= P[Sub<Decrypt>(r + 1)] ^ F<X>(S, b);
+    b ^= P[Sub<Decrypt>(r)] ^ X::F(S, a);
+    a ^= P[Sub<Decrypt>(r + 1)] ^ X::F(S, b);
   }
   Store32(out, b ^ P[Sub<Decrypt>(17)]);
   Store32(out + 4, a);
@@ -115,9 +127,9 @@ void SplitGroups(const u32* P, const u32* S, const unsigned char* in, unsigned c
 #pragma GCC unroll 8
     for (int r = 1; r < 17; r += 2) {
 #pragma GCC unroll 16
-      for (int j = 0; j < W; ++j) b[j] ^= P[Sub<Decrypt>(r)] ^ F<X>(S, a[j]);
+      for (int j = 0; j < W; ++j) b[j] ^= P[Sub<Decrypt>(r)] ^ X::F(S, a[j]);
 #pragma GCC unroll 16
-      for (int j = 0; j < W; ++j) a[j] ^= P[Sub<Decrypt>(r + 1)] ^ F<X>(S, b[j]);
+      for (int j = 0; j < W; ++j) a[j] ^= P[Sub<Decrypt>(r + 1)] ^ X::F(S, b[j]);
     }
 #pragma GCC unroll 16
     for (int j = 0; j < W; ++j) {
@@ -144,9 +156,9 @@ void PackedGroups(const u32* P, const u32* S, const unsigned char* in, unsigned 
 #pragma GCC unroll 8
     for (int r = 0; r < 8; ++r) {
 #pragma GCC unroll 16
-      for (int j = 0; j < W; ++j) v[j] = Rotate32(v[j]) ^ F<X>(S, static_cast<u32>(v[j])) ^ pair[r];
+      for (int j = 0; j < W; ++j) v[j] = Rotate32(v[j]) ^ X::F(S, v[j]) ^ pair[r];
 #pragma GCC unroll 16
-      for (int j = 0; j < W; ++j) v[j] = Rotate32(v[j]) ^ F<X>(S, static_cast<u32>(v[j]));
+      for (int j = 0; j < W; ++j) v[j] = Rotate32(v[j]) ^ X::F(S, v[j]);
     }
     // After 16 rounds v = (R, L ^ P[17]) of the usual form; the block is (L, R).
 #pragma GCC unroll 16
@@ -201,8 +213,8 @@ void Schedule(u32* P, u32* S, const u32* initialP, const u32* initialS, const un
   for (int k = 0; k < 18; k += 2) {
 #pragma GCC unroll 8
     for (int r = 1; r < 17; r += 2) {
-      b ^= p[r] ^ F<X>(S, a);
-      a ^= p[r + 1] ^ F<X>(S, b);
+      b ^= p[r] ^ X::F(S, a);
+      a ^= p[r + 1] ^ X::F(S, b);
     }
     const u32 L = b ^ p[17], R = a;
     p[k] = L;
@@ -215,8 +227,8 @@ void Schedule(u32* P, u32* S, const u32* initialP, const u32* initialS, const un
   for (u32* s = S; s != S + 1024; s += 2) {
 #pragma GCC unroll 8
     for (int r = 1; r < 17; r += 2) {
-      b ^= p[r] ^ F<X>(S, a);
-      a ^= p[r + 1] ^ F<X>(S, b);
+      b ^= p[r] ^ X::F(S, a);
+      a ^= p[r + 1] ^ X::F(S, b);
     }
     s[0] = b ^ last;
     s[1] = a;
