@@ -49,13 +49,17 @@ inline void Calibrate(Contender& c, double target) {
   }
 }
 
-// `repetitions` rounds; in each, every contender takes one sample.
-inline void Measure(std::vector<Contender>& contenders, int repetitions, double target) {
+// `repetitions` rounds; in each, every contender takes one sample. With `warm`, each
+// sample follows an untimed operation: for buffers of many megabytes, whose pages may
+// have gone cold since the contender last wrote them (on the benchmark machine, a
+// virtual machine, the first write to a page not written for a while costs a fault).
+inline void Measure(std::vector<Contender>& contenders, int repetitions, double target, bool warm = false) {
   for (auto& c : contenders) Calibrate(c, target);
   const std::size_t k = contenders.size();
   for (int r = 0; r < repetitions; ++r) {
     for (std::size_t i = 0; i < k; ++i) {
       Contender& c = contenders[(i + static_cast<std::size_t>(r)) % k];
+      if (warm) c.run();
       const double start = Now();
       for (long n = 0; n < c.iterations; ++n) c.run();
       c.seconds.push_back((Now() - start) / static_cast<double>(c.iterations));

@@ -158,7 +158,7 @@ int Run(const Options& options) {
                                   }
                                 }});
       const int repetitions = scale ? 3 : (n == largest ? 7 : 21);
-      Measure(row.contenders, repetitions, n == largest ? 0.0 : 0.02);
+      Measure(row.contenders, repetitions, n == largest ? 0.0 : 0.02, n == largest);
       rows.push_back(std::move(row));
       std::fprintf(stderr, "  %s done\n", rows.back().operation.c_str());
     }

@@ -17,6 +17,7 @@ esac
 scripts/bootstrap.sh bench
 
 out=bench/results
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 mkdir -p "$out"
 for preset in bench-native bench-win64; do
   echo "=== build $preset"
@@ -36,6 +37,12 @@ trap 'cmake/wine-prefix.sh cleanup "$wine_dir"' EXIT
 cmake/wine-run.sh "$wine_dir" build/bench-win64/bench/com_bench.exe \
   --data "Z:$(pwd)/$data" --out "Z:$(pwd)/$out" "${quick[@]}"
 
+load_after=$(cut -d' ' -f1-3 /proc/loadavg)
+
+echo "=== x86 code of the split kernel (i686 compiler, objdump)"
+bench/x86_spills.sh > "$out/x86_spills.md"
+bench/x86_spills.sh bmi > "$out/x86_spills_bmi.md"
+
 cpu_field() { grep -m1 "^$1" /proc/cpuinfo | sed 's/^[^:]*: *//'; }
 {
   echo "# Benchmark results"
@@ -46,6 +53,7 @@ cpu_field() { grep -m1 "^$1" /proc/cpuinfo | sed 's/^[^:]*: *//'; }
        "$(/usr/lib/wine/wine64 --version)"
   echo "- Source: commit $(git rev-parse --short HEAD 2>/dev/null || echo unknown)$(git diff --quiet HEAD 2>/dev/null || echo ' (with local changes)'),"\
        "run $(date -u '+%Y-%m-%d %H:%M UTC')${quick:+, --quick (not a measurement)}"
+  echo "- Load average (1, 5, 15 min) before the run: $load_before; after: $load_after (other jobs share the machine)"
   echo "- Reproduce: \`scripts/bench.sh\`"
   echo
   echo "## Engine (native x64), beside OpenSSL and libgcrypt"
@@ -59,6 +67,19 @@ cpu_field() { grep -m1 "^$1" /proc/cpuinfo | sed 's/^[^:]*: *//'; }
   echo "## Interleave widths and instruction sets (native, 1 MiB encode)"
   echo
   cat "$out/widths.md"
+  echo
+  echo "## The x86 build's split kernel as compiled (per round of one block)"
+  echo
+  echo "i686 compiler of the x86 build (default -march), -O3, read back with objdump by bench/x86_spills.sh."
+  echo "Stack accesses are spills and reloads: 32-bit code has 7 usable registers."
+  echo
+  echo "Baseline:"
+  echo
+  cat "$out/x86_spills.md"
+  echo
+  echo "With BMI1:"
+  echo
+  cat "$out/x86_spills_bmi.md"
 } > "$out/results.md"
 
 gnuplot -e "dir='$out'" bench/chart.gp
