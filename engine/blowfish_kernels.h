@@ -12,8 +12,8 @@
 //    for 32-bit x86, which has 64-bit operations only in pairs.
 //  - Packed: each block in one 64-bit variable, the half that feeds F in the low 32
 //    bits. A round rotates the block by 32 bits and xors F into the low half, so W
-//    blocks need W registers and x64's 15 registers hold 8 or more blocks without
-//    spilling. The two subkeys of a round pair go in with one 64-bit xor.
+//    blocks need W registers: x64's 15 hold 8 blocks beside the S-box pointer and the
+//    temporaries. The two subkeys of a round pair go in with one 64-bit xor.
 //
 // Everything here has internal linkage on purpose: blowfish_kernels_bmi.cpp compiles
 // this header with BMI instructions enabled, and the linker must never merge its
@@ -25,7 +25,7 @@
 #include <cstring>
 
 namespace corvane {
-namespace {  // NOLINT: internal linkage, see above
+namespace {  // internal linkage, see above
 
 namespace kernels {
 
