@@ -51,7 +51,7 @@ cpu_field() { grep -m1 "^$1" /proc/cpuinfo | sed 's/^[^:]*: *//'; }
        "stepping $(cpu_field 'stepping')), $(nproc) logical CPUs, $(uname -s) $(uname -r)"
   echo "- Compilers: $(g++ --version | head -1); $(x86_64-w64-mingw32-g++-posix --version | head -1);"\
        "$(/usr/lib/wine/wine64 --version)"
-  echo "- Source: commit $(git rev-parse --short HEAD 2>/dev/null || echo unknown)$(git diff --quiet HEAD 2>/dev/null || echo ' (with local changes)'),"\
+  echo "- Source: commit $(git rev-parse --short HEAD 2>/dev/null || echo unknown)$(git diff --quiet HEAD -- . ':!bench/results' 2>/dev/null || echo ' (with local changes)'),"\
        "run $(date -u '+%Y-%m-%d %H:%M UTC')${quick:+, --quick (not a measurement)}"
   echo "- Load average (1, 5, 15 min) before the run: $load_before; after: $load_after (other jobs share the machine)"
   echo "- Reproduce: \`scripts/bench.sh\`"
