@@ -39,6 +39,10 @@ void HelperFree(unsigned char* p) {
   std::free(block);
 }
 
+void HelperFreeUnwiped(unsigned char* p) {
+  if (p != nullptr) std::free(p - kBlockHeader);
+}
+
 std::int32_t CDunlow::Smalloc(unsigned char** p, std::uint32_t n) {
   unsigned char* buffer = HelperAllocate(n);
   if (buffer == nullptr) return STATUS_OUT_OF_MEMORY;
@@ -66,6 +70,12 @@ std::int32_t CDunlow::SmemCpyChar(unsigned char** dst, std::uint32_t n, const un
 void CDunlow::Sfree(unsigned char** p) {
   if (p == nullptr) return;
   HelperFree(*p);
+  *p = nullptr;
+}
+
+void CDunlow::SfreeUnwiped(unsigned char** p) {
+  if (p == nullptr) return;
+  HelperFreeUnwiped(*p);
   *p = nullptr;
 }
 

@@ -38,6 +38,8 @@ class CDunlow {
   std::int32_t SmemCpyChar(unsigned char** dst, std::uint32_t n, const unsigned char* src);
   // Wipes and frees a buffer made by the operations above; clears the pointer.
   void Sfree(unsigned char** p);
+  // Sfree without the wipe, only for buffers that never held plaintext or key text.
+  void SfreeUnwiped(unsigned char** p);
 
   // The whole file into a new buffer; returns its length. Files longer than
   // kMaxFileLength fail with STATUS_CANNOT_READ_INPUT.

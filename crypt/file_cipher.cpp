@@ -28,7 +28,8 @@ std::int32_t EncryptFileBeside(CDunlow& dunlow, const char* inputPath, const cha
                                const unsigned char* key, std::int32_t keyLength) {
   BlowfishEngine engine;
   if (!engine.IsAllocated()) return STATUS_OUT_OF_MEMORY;
-  HelperBuffer outputPath(dunlow), content(dunlow), result(dunlow);
+  // The result holds the length header and ciphertext only: released without a wipe.
+  HelperBuffer outputPath(dunlow), content(dunlow), result(dunlow, HelperBuffer::Holds::CiphertextOnly);
 
   std::int32_t status = OutputPath(dunlow, inputPath, suffix, outputPath);
   if (status < 0) return status;
@@ -51,7 +52,9 @@ std::int32_t DecryptFileBeside(CDunlow& dunlow, const char* inputPath, const cha
                                const unsigned char* key, std::int32_t keyLength) {
   BlowfishEngine engine;
   if (!engine.IsAllocated()) return STATUS_OUT_OF_MEMORY;
-  HelperBuffer outputPath(dunlow), content(dunlow), result(dunlow);
+  // The content is the input file as it is stored (a length header and ciphertext):
+  // released without a wipe. The result is plaintext and is wiped.
+  HelperBuffer outputPath(dunlow), content(dunlow, HelperBuffer::Holds::CiphertextOnly), result(dunlow);
 
   std::int32_t status = OutputPath(dunlow, inputPath, suffix, outputPath);
   if (status < 0) return status;

@@ -10,6 +10,7 @@ namespace corvane {
 namespace {
 
 constexpr DWORD kChunk = DWORD{1} << 30;
+constexpr std::size_t kPageSize = 4096;  // the smallest page size of Windows on x86 and x64
 
 // The path as the "A" file functions would read it: strict, in the ANSI code page.
 bool WidenPath(const char* path, std::wstring* wide) {
@@ -71,6 +72,11 @@ FileStatus InputFile::Read(void* buffer, std::size_t n, std::size_t* got) noexce
 
 FileStatus InputFile::ReadExact(void* buffer, std::size_t n) noexcept {
   unsigned char* p = static_cast<unsigned char*>(buffer);
+  // Wine's ReadFile into pages the process has never touched is several times slower
+  // than into touched ones (64 MiB: 1.1 to 1.5 s, against 0.2 s to touch the pages and
+  // 0.15 s to read). Windows takes the same page faults either way, so the buffer is
+  // touched first, one byte per page.
+  for (std::size_t off = 0; off < n; off += kPageSize) static_cast<volatile unsigned char*>(p)[off] = 0;
   while (n != 0) {
     std::size_t got = 0;
     const FileStatus status = Read(p, n, &got);

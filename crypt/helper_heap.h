@@ -10,5 +10,8 @@ namespace corvane {
 unsigned char* HelperAllocate(std::size_t n);
 // Wipes and frees a block from HelperAllocate; null is ignored.
 void HelperFree(unsigned char* p);
+// Frees without wiping, for blocks that never held plaintext or key text (ciphertext
+// of a file): wiping them would only cost a pass over the memory.
+void HelperFreeUnwiped(unsigned char* p);
 
 }  // namespace corvane

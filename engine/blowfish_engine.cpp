@@ -4,6 +4,7 @@
 #include <new>
 
 #include "blowfish_init_tables.h"
+#include "blowfish_kernel_sets.h"
 #include "common/secure_wipe.h"
 
 namespace corvane {
@@ -41,31 +42,7 @@ BlowfishEngine::~BlowfishEngine() {
 
 void BlowfishEngine::Initialize(const unsigned char* key, std::int32_t keyLength) {
   if (!IsAllocated() || key == nullptr || keyLength < 1) return;
-  std::memcpy(PArray, kInitialPArray, sizeof kInitialPArray);
-  std::memcpy(SBoxes, kInitialSBoxes, sizeof kInitialSBoxes);
-
-  const std::uint32_t n = static_cast<std::uint32_t>(keyLength);
-  std::uint32_t i = 0;
-  for (std::size_t k = 0; k < kBlowfishPWords; ++k) {
-    const std::uint32_t word = static_cast<std::uint32_t>(key[i]) << 24 |
-                               static_cast<std::uint32_t>(key[(i + 1) % n]) << 16 |
-                               static_cast<std::uint32_t>(key[(i + 2) % n]) << 8 |
-                               static_cast<std::uint32_t>(key[(i + 3) % n]);
-    PArray[k] ^= word;
-    i = (i + 4) % n;
-  }
-
-  std::uint32_t L = 0, R = 0;
-  for (std::size_t k = 0; k < kBlowfishPWords; k += 2) {
-    Encipher(L, R);
-    PArray[k] = L;
-    PArray[k + 1] = R;
-  }
-  for (std::size_t k = 0; k < kBlowfishSWords; k += 2) {
-    Encipher(L, R);
-    SBoxes[k] = L;
-    SBoxes[k + 1] = R;
-  }
+  detail::ActiveBlowfishKernels().schedule(PArray, SBoxes, key, static_cast<std::uint32_t>(keyLength));
 }
 
 // Sixteen rounds written out: a and b alternate as the left half, so no exchange is needed.
@@ -124,16 +101,12 @@ std::uint32_t BlowfishEngine::GetOutputLength(std::uint32_t n) {
   return rest == 0 ? n : n - rest + kBlockSize;
 }
 
+// Whole blocks go through the interleaved kernel; a partial last block is completed
+// here and enciphered on its own.
 std::uint32_t BlowfishEngine::Encode(const unsigned char* input, unsigned char* output,
                                      std::uint32_t n) const {
   const std::uint32_t whole = n - n % kBlockSize;
-  for (std::uint32_t off = 0; off < whole; off += kBlockSize) {
-    std::uint32_t L = LoadLittleEndian(input + off);
-    std::uint32_t R = LoadLittleEndian(input + off + 4);
-    Encipher(L, R);
-    StoreLittleEndian(output + off, L);
-    StoreLittleEndian(output + off + 4, R);
-  }
+  detail::ActiveBlowfishKernels().encipher(PArray, SBoxes, input, output, whole / kBlockSize);
   if (whole != n) {
     unsigned char block[kBlockSize] = {};
     std::memcpy(block, input + whole, n - whole);
@@ -150,13 +123,7 @@ std::uint32_t BlowfishEngine::Encode(const unsigned char* input, unsigned char* 
 void BlowfishEngine::Decode(const unsigned char* input, unsigned char* output,
                             std::uint32_t n) const {
   const std::uint32_t whole = n - n % kBlockSize;
-  for (std::uint32_t off = 0; off < whole; off += kBlockSize) {
-    std::uint32_t L = LoadLittleEndian(input + off);
-    std::uint32_t R = LoadLittleEndian(input + off + 4);
-    Decipher(L, R);
-    StoreLittleEndian(output + off, L);
-    StoreLittleEndian(output + off + 4, R);
-  }
+  detail::ActiveBlowfishKernels().decipher(PArray, SBoxes, input, output, whole / kBlockSize);
   if (whole != n) {
     unsigned char block[kBlockSize] = {};
     std::memcpy(block, input + whole, n - whole);

@@ -22,11 +22,15 @@ class BlowfishEngine {
   // False when the tables could not be allocated; nothing else may be called then.
   bool IsAllocated() const { return PArray != nullptr && SBoxes != nullptr; }
 
-  // Key schedule. keyLength must be at least 1; at most the first 72 bytes are read.
+  // Key schedule (runs in full on every call; nothing is cached between keys).
+  // keyLength must be at least 1; at most the first 72 bytes are read.
   void Initialize(const unsigned char* key, std::int32_t keyLength);
 
   void Encipher(std::uint32_t& L, std::uint32_t& R) const;
   void Decipher(std::uint32_t& L, std::uint32_t& R) const;
+
+  // Encode and Decode run several independent blocks at a time (blowfish_kernels.h);
+  // the result is byte for byte that of Encipher or Decipher on each block in turn.
 
   // n rounded up to a whole number of blocks.
   static std::uint32_t GetOutputLength(std::uint32_t n);

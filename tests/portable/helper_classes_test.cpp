@@ -6,6 +6,7 @@
 #include <string>
 
 #include "crypt/dunlow.h"
+#include "crypt/helper_buffer.h"
 #include "crypt/pemmet.h"
 #include "crypt/status.h"
 #include "tests/support/temp_dir.h"
@@ -54,6 +55,30 @@ TEST(CDunlowMemory, SfreeAcceptsNull) {
   d.Sfree(&p);
   d.Sfree(nullptr);
   EXPECT_EQ(p, nullptr);
+}
+
+// Sfree wipes; SfreeUnwiped (for ciphertext-only buffers) does not. Both free, accept
+// null and clear the pointer; the sanitizer build would show a leak or a double free.
+TEST(CDunlowMemory, BothReleasesFreeAcceptNullAndClearThePointer) {
+  CDunlow d;
+  for (auto release : {&CDunlow::Sfree, &CDunlow::SfreeUnwiped}) {
+    unsigned char* p = nullptr;
+    ASSERT_EQ(d.Smalloc(&p, 64), 0);
+    (d.*release)(&p);
+    EXPECT_EQ(p, nullptr);
+    (d.*release)(&p);
+    (d.*release)(nullptr);
+  }
+}
+
+TEST(HelperBuffer, ReleasesTheOldBufferOnReceiveAndTheLastOnExit) {
+  CDunlow d;
+  for (auto holds : {HelperBuffer::Holds::Secrets, HelperBuffer::Holds::CiphertextOnly}) {
+    HelperBuffer buffer(d, holds);
+    ASSERT_EQ(d.Smalloc(buffer.Receive(), 16), 0);
+    ASSERT_EQ(d.SmallocChar(buffer.Receive(), 16), 0);  // the first is released here
+    EXPECT_EQ(buffer.Get()[16], 0);
+  }
 }
 
 TEST(CDunlowFiles, ReadsWholeFilesOfAnySize) {
