@@ -1,5 +1,5 @@
-// The values a JScript program can pass, into every Corvane.Crypt method. Prints PASS
-// only when every check held.
+// The values a JScript program can pass, into every Corvane.Crypt method. Prints
+// "corvane_bad_input.js: all checks passed" only when every check held.
 var failures = 0;
 function check(ok, what) {
   if (!ok) {
@@ -63,7 +63,7 @@ try {
 usable("a call without its argument");
 
 if (failures === 0) {
-  WScript.Echo("PASS corvane_bad_input.js");
+  WScript.Echo("corvane_bad_input.js: all checks passed");
   WScript.Quit(0);
 }
 WScript.Quit(1);

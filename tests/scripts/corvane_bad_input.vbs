@@ -1,5 +1,6 @@
 ' The values a VBScript program can pass, into every Corvane.Crypt method: each gives its
-' status, nothing breaks, and the object works afterwards. Prints PASS only when all held.
+' status, nothing breaks, and the object works afterwards. Prints
+' "corvane_bad_input.vbs: all checks passed" only when all held.
 Option Explicit
 
 Dim failures : failures = 0
@@ -77,7 +78,7 @@ On Error GoTo 0
 Usable "a call without its argument"
 
 If failures = 0 Then
-  WScript.Echo "PASS corvane_bad_input.vbs"
+  WScript.Echo "corvane_bad_input.vbs: all checks passed"
   WScript.Quit 0
 End If
 WScript.Quit 1

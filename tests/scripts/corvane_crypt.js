@@ -1,5 +1,5 @@
 // Corvane.Crypt from JScript: values passed by value, text beyond ASCII, statuses.
-// Prints PASS only when every check held.
+// Prints "corvane_crypt.js: all checks passed" only when every check held.
 var failures = 0;
 function check(ok, what) {
   if (!ok) {
@@ -39,7 +39,7 @@ c.SetKey(null);
 check(c.IsError() === -200, "SetKey(null): -200");
 
 if (failures === 0) {
-  WScript.Echo("PASS corvane_crypt.js");
+  WScript.Echo("corvane_crypt.js: all checks passed");
   WScript.Quit(0);
 }
 WScript.Quit(1);

@@ -1,5 +1,6 @@
 ' Corvane.Crypt from VBScript: every method, the statuses, by-reference and literal
-' arguments, names in other letter case. Prints PASS only when every check held.
+' arguments, names in other letter case. Prints "corvane_crypt.vbs: all checks passed"
+' only when every check held.
 Option Explicit
 
 Dim failures : failures = 0
@@ -87,7 +88,7 @@ Check c.IsError = -200, "an empty key: -200"
 
 fso.DeleteFolder folder, True
 If failures = 0 Then
-  WScript.Echo "PASS corvane_crypt.vbs"
+  WScript.Echo "corvane_crypt.vbs: all checks passed"
   WScript.Quit 0
 End If
 WScript.Quit 1

@@ -34,5 +34,5 @@ corvane_wine_test(corvane_type_library_reload REQUIRES corvane_registered
 corvane_wine_test(corvane_resources_cp932 CODEPAGE 932 COMMAND server_tests --gtest_filter=ResourcesCp932.*)
 
 foreach(script corvane_crypt.vbs corvane_crypt.js)
-  corvane_script_test(script_${script} ${CMAKE_CURRENT_LIST_DIR}/../scripts/${script} REQUIRES corvane_registered)
+  corvane_script_test(${CMAKE_CURRENT_LIST_DIR}/../scripts/${script} REQUIRES corvane_registered)
 endforeach()

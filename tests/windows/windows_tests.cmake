@@ -43,13 +43,16 @@ function(corvane_wine_test name)
 endfunction()
 
 # A VBScript or JScript test run by the real cscript. Wine's cscript exits 0 after a
-# script error, so a test passes only on the script's own "PASS" line.
-function(corvane_script_test name script)
+# script error, so a test passes only on the script's own closing line
+# "<script name>: all checks passed", printed when every check held.
+function(corvane_script_test script)
   cmake_parse_arguments(arg "" "" "REQUIRES" ${ARGN})
+  get_filename_component(name ${script} NAME)
   string(REPLACE "/" "\\" windows_script "Z:${script}")
-  corvane_wine_test(${name} REQUIRES ${arg_REQUIRES}
+  corvane_wine_test(script_${name} REQUIRES ${arg_REQUIRES}
     COMMAND ${PROJECT_SOURCE_DIR}/cmake/wine-run.sh ${CORVANE_WINE_DIR} cscript //nologo ${windows_script})
-  set_tests_properties(${name} PROPERTIES PASS_REGULAR_EXPRESSION "PASS " FAIL_REGULAR_EXPRESSION "FAIL")
+  set_tests_properties(script_${name} PROPERTIES
+    PASS_REGULAR_EXPRESSION "${name}: all checks passed" FAIL_REGULAR_EXPRESSION "FAIL")
 endfunction()
 
 corvane_wine_test(portable_tests_wine COMMAND portable_tests)

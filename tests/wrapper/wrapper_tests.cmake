@@ -49,14 +49,10 @@ endforeach()
 corvane_wine_test(wrapper_tests COMMAND wrapper_tests)
 set_tests_properties(wrapper_tests PROPERTIES FIXTURES_REQUIRED "wine;tamsel_registered" RESOURCE_LOCK tamsel_registry)
 
-# Scripts through Wine's cscript. A script error prints nothing and exits 0, so each
-# script prints a closing line only when all its checks passed.
-foreach(script wrapper_roundtrip.vbs wrapper_faults.vbs wrapper_roundtrip.js)
-  corvane_windows_path(script_path ${CMAKE_CURRENT_SOURCE_DIR}/scripts/${script})
-  corvane_wine_test(script_${script} COMMAND ${wine_run} cscript //nologo ${script_path})
-  set_tests_properties(script_${script} PROPERTIES
-    FIXTURES_REQUIRED "wine;tamsel_registered" RESOURCE_LOCK tamsel_registry
-    PASS_REGULAR_EXPRESSION "${script}: all checks passed")
+# Scripts through Wine's cscript, one at a time like the C++ tests.
+foreach(script wrapper_roundtrip.vbs wrapper_faults.vbs wrapper_roundtrip.js wrapper_bad_input.vbs wrapper_bad_input.js)
+  corvane_script_test(${CMAKE_CURRENT_SOURCE_DIR}/scripts/${script} REQUIRES tamsel_registered)
+  set_tests_properties(script_${script} PROPERTIES RESOURCE_LOCK tamsel_registry)
 endforeach()
 set_tests_properties(script_wrapper_faults.vbs PROPERTIES
   ENVIRONMENT_MODIFICATION "TAMSEL_FIXTURE_FAULTS=set:Tamsel.clsTwofish=refuse")
