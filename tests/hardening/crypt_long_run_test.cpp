@@ -21,28 +21,6 @@
 namespace corvane {
 namespace {
 
-struct Growth {
-  std::int64_t bytes;
-  std::int64_t handles;
-};
-
-// Runs `call` calls/10 times to warm up, then `calls` times, and measures what grew.
-Growth Measure(int calls, const std::function<void(int)>& call) {
-  for (int i = 0; i < calls / 10; ++i) call(i);
-  const std::int64_t bytes = test::PrivateBytes(), handles = test::HandleCount();
-  for (int i = 0; i < calls; ++i) call(i);
-  return {test::PrivateBytes() - bytes, test::HandleCount() - handles};
-}
-
-// Half of what a 16-byte leak per call would add: below it, no call leaks.
-void ExpectFlat(const char* what, int calls, const std::function<void(int)>& call) {
-  const Growth growth = Measure(calls, call);
-  std::printf("%-28s %7d calls: private memory %+lld bytes, handles %+lld\n", what, calls,
-              static_cast<long long>(growth.bytes), static_cast<long long>(growth.handles));
-  EXPECT_LT(growth.bytes, calls * 16LL / 2) << what;
-  EXPECT_LE(growth.handles, 0) << what;
-}
-
 class CryptLongRun : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -64,13 +42,13 @@ class CryptLongRun : public ::testing::Test {
 TEST_F(CryptLongRun, TheMeasurementSeesA16ByteLeakPerCall) {
   std::vector<void*> leaked;
   leaked.reserve(120000);
-  const Growth growth = Measure(100000, [&](int) { leaked.push_back(std::malloc(16)); });
+  const test::Growth growth = test::MeasureGrowth(100000, [&](int) { leaked.push_back(std::malloc(16)); });
   for (void* p : leaked) std::free(p);
   EXPECT_GE(growth.bytes, 100000 * 16LL / 2);
 
   std::vector<HANDLE> handles;
-  const Growth handleGrowth =
-      Measure(100, [&](int) { handles.push_back(CreateEventW(nullptr, TRUE, FALSE, nullptr)); });
+  const test::Growth handleGrowth =
+      test::MeasureGrowth(100, [&](int) { handles.push_back(CreateEventW(nullptr, TRUE, FALSE, nullptr)); });
   for (HANDLE h : handles) CloseHandle(h);
   EXPECT_GE(handleGrowth.handles, 100);
 }
@@ -78,17 +56,17 @@ TEST_F(CryptLongRun, TheMeasurementSeesA16ByteLeakPerCall) {
 TEST_F(CryptLongRun, KeyStatusAndStringMethods) {
   test::BstrVariant text(L"a text of some length, encrypted again and again");
   test::BstrVariant other(L"another key");
-  ExpectFlat("SetKey", 100000, [&](int i) { crypt_->SetKey(i % 2 ? *key_ : *other); });
+  test::ExpectFlat("SetKey", 100000, [&](int i) { crypt_->SetKey(i % 2 ? *key_ : *other); });
   crypt_->SetKey(*key_);
-  ExpectFlat("IsError", 100000, [&](int) { Status(); });
+  test::ExpectFlat("IsError", 100000, [&](int) { Status(); });
   UniqueVariant cipher;
-  ExpectFlat("enCrypt", 100000, [&](int) { crypt_->enCrypt(*text, cipher.Receive()); });
+  test::ExpectFlat("enCrypt", 100000, [&](int) { crypt_->enCrypt(*text, cipher.Receive()); });
   ASSERT_EQ(Status(), STATUS_OK);
   UniqueVariant plain;
-  ExpectFlat("deCrypt", 100000, [&](int) { crypt_->deCrypt(*cipher.Get(), plain.Receive()); });
+  test::ExpectFlat("deCrypt", 100000, [&](int) { crypt_->deCrypt(*cipher.Get(), plain.Receive()); });
   EXPECT_EQ(test::FromBstr(V_BSTR(plain.Get())), L"a text of some length, encrypted again and again");
   test::BstrVariant bad(L"not base64");
-  ExpectFlat("deCrypt of bad Base64", 100000, [&](int) { crypt_->deCrypt(*bad, plain.Receive()); });
+  test::ExpectFlat("deCrypt of bad Base64", 100000, [&](int) { crypt_->deCrypt(*bad, plain.Receive()); });
   EXPECT_EQ(Status(), STATUS_BAD_BASE64);
 }
 
@@ -98,11 +76,11 @@ TEST_F(CryptLongRun, FileMethods) {
   test::BstrVariant plainPath((dir.Path() / "data.txt").wstring());
   test::BstrVariant cipherPath((dir.Path() / "data.txt.bf").wstring());
   test::BstrVariant missing((dir.Path() / "missing").wstring());
-  ExpectFlat("FileEnCrypt", 4000, [&](int) { crypt_->FileEnCrypt(*plainPath); });
+  test::ExpectFlat("FileEnCrypt", 4000, [&](int) { crypt_->FileEnCrypt(*plainPath); });
   ASSERT_EQ(Status(), STATUS_OK);
-  ExpectFlat("FileDeCrypt", 4000, [&](int) { crypt_->FileDeCrypt(*cipherPath); });
+  test::ExpectFlat("FileDeCrypt", 4000, [&](int) { crypt_->FileDeCrypt(*cipherPath); });
   ASSERT_EQ(Status(), STATUS_OK);
-  ExpectFlat("FileDeCrypt of a missing file", 4000, [&](int) { crypt_->FileDeCrypt(*missing); });
+  test::ExpectFlat("FileDeCrypt of a missing file", 4000, [&](int) { crypt_->FileDeCrypt(*missing); });
   EXPECT_EQ(Status(), STATUS_CANNOT_OPEN_INPUT);
   EXPECT_EQ(test::ReadFileBytes(dir.Path() / "data.txt.bf.bf"), std::vector<unsigned char>(1000, 'd'));
 }
@@ -111,7 +89,7 @@ TEST_F(CryptLongRun, DispatchCalls) {
   ComPtr<IDispatch> dispatch;
   ASSERT_EQ(crypt_->QueryInterface(IID_IDispatch, dispatch.ReceiveVoid()), S_OK);
   test::BstrVariant text(L"through IDispatch");
-  ExpectFlat("GetIDsOfNames + Invoke", 100000, [&](int) {
+  test::ExpectFlat("GetIDsOfNames + Invoke", 100000, [&](int) {
     LPOLESTR name = const_cast<LPOLESTR>(L"enCrypt");
     DISPID dispid = 0;
     dispatch->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &dispid);
@@ -125,11 +103,11 @@ TEST_F(CryptLongRun, DispatchCalls) {
 
 TEST_F(CryptLongRun, CreatingAndReleasingObjects) {
   const test::CorvaneModule& dll = test::CorvaneModule::Get();
-  ExpectFlat("class factory instances", 10000, [&](int) {
+  test::ExpectFlat("class factory instances", 10000, [&](int) {
     ComPtr<ICrypt> crypt(dll.NewCrypt());
     crypt->SetKey(*key_);
   });
-  ExpectFlat("CoCreateInstance by class", 10000, [&](int) {
+  test::ExpectFlat("CoCreateInstance by class", 10000, [&](int) {
     ComPtr<ICrypt> crypt;
     CoCreateInstance(CLSID_Crypt, nullptr, CLSCTX_INPROC_SERVER, IID_ICrypt, crypt.ReceiveVoid());
   });

@@ -16,13 +16,14 @@ corvane_wine_test(corvane_bad_input REQUIRES corvane_registered COMMAND hardenin
 corvane_wine_test(corvane_threads REQUIRES corvane_registered COMMAND hardening_tests --gtest_filter=CryptThreads.*)
 corvane_wine_test(corvane_long_run REQUIRES corvane_registered COMMAND hardening_tests --gtest_filter=CryptLongRun.*)
 foreach(script corvane_bad_input.vbs corvane_bad_input.js)
-  corvane_script_test(script_${script} ${CMAKE_CURRENT_LIST_DIR}/../scripts/${script} REQUIRES corvane_registered)
+  corvane_script_test(${CMAKE_CURRENT_LIST_DIR}/../scripts/${script} REQUIRES corvane_registered)
 endforeach()
 
 # The same for Tamsel.Wrapper, against its test stand-ins (registered by the wrapper's tests).
 add_executable(wrapper_hardening_tests
   hardening/wrapper_bad_input_test.cpp
   hardening/wrapper_threads_test.cpp
+  hardening/wrapper_long_run_test.cpp
   wrapper/wrapper_test_support.cpp
   wrapper/wrapper_test_main.cpp)
 target_compile_definitions(wrapper_hardening_tests PRIVATE
@@ -37,3 +38,5 @@ set_tests_properties(wrapper_bad_input PROPERTIES
   FIXTURES_REQUIRED "wine;tamsel_registered" RESOURCE_LOCK tamsel_registry)
 corvane_wine_test(wrapper_threads COMMAND wrapper_hardening_tests --gtest_filter=WrapperThreads.*)
 set_tests_properties(wrapper_threads PROPERTIES FIXTURES_REQUIRED "wine;tamsel_registered" RESOURCE_LOCK tamsel_registry)
+corvane_wine_test(wrapper_long_run COMMAND wrapper_hardening_tests --gtest_filter=WrapperLongRun.*)
+set_tests_properties(wrapper_long_run PROPERTIES FIXTURES_REQUIRED "wine;tamsel_registered" RESOURCE_LOCK tamsel_registry)

@@ -1,4 +1,4 @@
-// The process's private memory and handle count, for leak checks over long runs.
+// The process's private memory and handle count, and leak checks over long runs built on them.
 #pragma once
 
 #include <windows.h>
@@ -6,6 +6,10 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <functional>
+
+#include <gtest/gtest.h>
 
 namespace corvane::test {
 
@@ -31,6 +35,36 @@ inline std::int64_t HandleCount() {
     if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++open;
   }
   return open;
+}
+
+struct Growth {
+  std::int64_t bytes;
+  std::int64_t handles;
+};
+
+// Runs `call` calls/10 times to warm up, then `calls` times, and measures what grew.
+// `tidy`, when given, runs before the measurement and after every 64th call: for
+// bookkeeping of the test's own that would otherwise grow with the run.
+inline Growth MeasureGrowth(int calls, const std::function<void(int)>& call,
+                            const std::function<void()>& tidy = {}) {
+  for (int i = 0; i < calls / 10; ++i) call(i);
+  if (tidy) tidy();
+  const std::int64_t bytes = PrivateBytes(), handles = HandleCount();
+  for (int i = 0; i < calls; ++i) {
+    call(i);
+    if (tidy && i % 64 == 63) tidy();
+  }
+  return {PrivateBytes() - bytes, HandleCount() - handles};
+}
+
+// Half of what a 16-byte leak per call would add: below it, no call leaks.
+inline void ExpectFlat(const char* what, int calls, const std::function<void(int)>& call,
+                       const std::function<void()>& tidy = {}) {
+  const Growth growth = MeasureGrowth(calls, call, tidy);
+  std::printf("%-34s %7d calls: private memory %+lld bytes, handles %+lld\n", what, calls,
+              static_cast<long long>(growth.bytes), static_cast<long long>(growth.handles));
+  EXPECT_LT(growth.bytes, calls * 16LL / 2) << what;
+  EXPECT_LE(growth.handles, 0) << what;
 }
 
 }  // namespace corvane::test
