@@ -1,9 +1,11 @@
 // Every block that held key material or plaintext is zero when its memory is released.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "crypt/file_cipher.h"
+#include "crypt/status.h"
 #include "crypt/string_cipher.h"
 #include "engine/blowfish_engine.h"
 #include "tests/support/release_recorder.h"
@@ -66,6 +68,31 @@ TEST(Secrets, FileOperationsWipeTheContentAndResultBuffers) {
   // The plaintext: the content that FileEnCrypt read and the result of FileDeCrypt.
   // Buffers that only ever hold ciphertext are released without a wipe.
   EXPECT_EQ(recorder.CountAtLeast(5000), 2u);
+  EXPECT_TRUE(recorder.AllZero());
+}
+
+// An output that cannot be written (a folder stands in its place) ends each operation
+// after the plaintext was in memory: it is wiped on that path as on success.
+TEST(Secrets, FailedWritesWipeThePlaintextToo) {
+  test::TempDir dir;
+  test::WriteFileBytes(dir.File("plain"), std::vector<unsigned char>(5000, 'q'));
+  CDunlow dunlow;
+  ASSERT_EQ(EncryptFileBeside(dunlow, dir.File("plain").c_str(), ".bf", 4, kKey, kKeyLength), 0);
+  std::filesystem::create_directory(dir.File("plain.bf.bf"));
+  std::filesystem::rename(dir.File("plain.bf"), dir.File("moved.bf"));
+  std::filesystem::create_directory(dir.File("plain.bf"));
+  std::filesystem::create_directory(dir.File("moved.bf.bf"));
+
+  ReleaseRecorder recorder;
+  EXPECT_EQ(EncryptFileBeside(dunlow, dir.File("plain").c_str(), ".bf", 4, kKey, kKeyLength),
+            STATUS_CANNOT_WRITE_OUTPUT);
+  EXPECT_GE(recorder.CountAtLeast(5000), 1u) << "the content that was read";
+  EXPECT_TRUE(recorder.AllZero());
+
+  recorder.Clear();
+  EXPECT_EQ(DecryptFileBeside(dunlow, dir.File("moved.bf").c_str(), ".bf", 4, kKey, kKeyLength),
+            STATUS_CANNOT_WRITE_OUTPUT);
+  EXPECT_GE(recorder.CountAtLeast(5000), 1u) << "the decrypted content";
   EXPECT_TRUE(recorder.AllZero());
 }
 
