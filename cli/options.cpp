@@ -25,7 +25,7 @@ bool StartsWith(NativeView argument, const char* literal) {
   return argument.size() >= n && Is(argument.substr(0, n), literal);
 }
 
-struct Spec {
+struct OptionForm {
   const char* shortName;  // "-k" or null
   const char* longName;   // "--key-file"
   bool takesValue;
@@ -33,7 +33,7 @@ struct Spec {
 
 enum OptionId { kKeyFile, kKey, kEncoding, kOutput, kQuiet, kJson, kHelp, kOptionCount };
 
-constexpr Spec kSpecs[kOptionCount] = {
+constexpr OptionForm kOptionForms[kOptionCount] = {
     {"-k", "--key-file", true}, {nullptr, "--key", true},  {"-e", "--encoding", true}, {"-o", "--output", true},
     {"-q", "--quiet", false},   {nullptr, "--json", false}, {"-h", "--help", false},
 };
@@ -169,25 +169,25 @@ std::string ParseArguments(int argc, NativeChar** argv, Options* options) {
     NativeChar* attached = nullptr;
     std::string shown;
     for (int id = 0; id < kOptionCount && found < 0; ++id) {
-      const Spec& spec = kSpecs[id];
-      const std::size_t longLength = std::strlen(spec.longName);
-      if (Is(view, spec.longName)) {
+      const OptionForm& form = kOptionForms[id];
+      const std::size_t longLength = std::strlen(form.longName);
+      if (Is(view, form.longName)) {
         found = id;
-        shown = spec.longName;
-      } else if (spec.takesValue && StartsWith(view, spec.longName) && view[longLength] == '=') {
+        shown = form.longName;
+      } else if (form.takesValue && StartsWith(view, form.longName) && view[longLength] == '=') {
         found = id;
-        shown = spec.longName;
+        shown = form.longName;
         attached = argument + longLength + 1;
-      } else if (spec.shortName != nullptr && StartsWith(view, spec.shortName)) {
+      } else if (form.shortName != nullptr && StartsWith(view, form.shortName)) {
         if (view.size() == 2) {
           found = id;
-        } else if (spec.takesValue) {
+        } else if (form.takesValue) {
           found = id;
           attached = argument + 2;
         } else {
           continue;
         }
-        shown = spec.shortName;
+        shown = form.shortName;
       }
     }
     if (found < 0) {
@@ -201,9 +201,9 @@ std::string ParseArguments(int argc, NativeChar** argv, Options* options) {
       if (command == Command::kInspect) return shown + " does not apply to inspect, which needs no key" + SeeHelp(command);
       return shown + " does not apply to " + CommandName(command) + SeeHelp(command);
     }
-    if (!kSpecs[id].takesValue && attached != nullptr) return shown + " takes no value";
+    if (!kOptionForms[id].takesValue && attached != nullptr) return shown + " takes no value";
     NativeChar* value = attached;
-    if (kSpecs[id].takesValue && value == nullptr) {
+    if (kOptionForms[id].takesValue && value == nullptr) {
       if (i + 1 >= argc) return shown + " needs a value" + SeeHelp(command);
       value = argv[++i];
     }
