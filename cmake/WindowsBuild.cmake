@@ -18,6 +18,10 @@ if(CORVANE_ARCH STREQUAL "x64")
   set(CORVANE_RUNS_TESTS ON)
   set(CORVANE_WINE_DIR ${CMAKE_BINARY_DIR}/wine)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/cmake/wine-run.sh ${CORVANE_WINE_DIR})
+  # Started by `wine-prefix.sh setup`: keeps the prefix's desktop open for the whole run.
+  add_executable(wine_desktop_keeper WIN32 ${PROJECT_SOURCE_DIR}/cmake/wine_desktop_keeper.cpp)
+  target_link_libraries(wine_desktop_keeper PRIVATE project_options)
+  set_target_properties(wine_desktop_keeper PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 endif()
 
 # Windows path of a file or folder of this machine, as Wine sees it (drive Z: is /).

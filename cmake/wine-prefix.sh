@@ -1,11 +1,14 @@
 #!/bin/sh
 # Creates (once) and starts, or stops, the private Wine prefix of a build tree.
-#   wine-prefix.sh setup WINE_DIR     make the prefix and locale if missing, start its server
-#   wine-prefix.sh cleanup WINE_DIR   stop that prefix's server (and only that one)
+#   wine-prefix.sh setup WINE_DIR [KEEPER]  make the prefix and locale if missing, start its
+#                                           server and services, and KEEPER (a built
+#                                           wine_desktop_keeper.exe) to hold its desktop open
+#   wine-prefix.sh cleanup WINE_DIR          stop that prefix's server and every program in it
 set -e
 action=$1
 wine_dir=$2
-[ -n "$wine_dir" ] || { echo "usage: $0 setup|cleanup WINE_DIR" >&2; exit 2; }
+keeper=$3
+[ -n "$wine_dir" ] || { echo "usage: $0 setup WINE_DIR [KEEPER] | cleanup WINE_DIR" >&2; exit 2; }
 mkdir -p "$wine_dir"
 wine_dir=$(cd "$wine_dir" && pwd)
 export WINEPREFIX="$wine_dir/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -28,6 +31,11 @@ case "$action" in
     # test instead, they would inherit the test's output pipe and ctest would wait for
     # them to exit.
     /usr/lib/wine/wine64 wineboot </dev/null >/dev/null 2>&1
+    # Without a program on the desktop, Wine closes it a second after each program ends,
+    # and every later COM program would start (and wait for) a desktop of its own.
+    if [ -n "$keeper" ]; then
+      /usr/lib/wine/wine64 "$keeper" </dev/null >/dev/null 2>&1 &
+    fi
     exit 0
     ;;
   cleanup)
@@ -36,7 +44,7 @@ case "$action" in
     exit 0
     ;;
   *)
-    echo "usage: $0 setup|cleanup WINE_DIR" >&2
+    echo "usage: $0 setup WINE_DIR [KEEPER] | cleanup WINE_DIR" >&2
     exit 2
     ;;
 esac

@@ -32,7 +32,7 @@ echo "=== Corvane.dll x64 under Wine"
 wine_dir=build/bench-win64/wine
 data=build/bench-win64/data
 mkdir -p "$data"
-cmake/wine-prefix.sh setup "$wine_dir"
+cmake/wine-prefix.sh setup "$wine_dir" build/bench-win64/wine_desktop_keeper.exe
 trap 'cmake/wine-prefix.sh cleanup "$wine_dir"' EXIT
 cmake/wine-run.sh "$wine_dir" build/bench-win64/bench/com_bench.exe \
   --data "Z:$(pwd)/$data" --out "Z:$(pwd)/$out" "${quick[@]}"

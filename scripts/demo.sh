@@ -14,7 +14,7 @@ done
 ls -l dist/x64/Corvane.dll dist/x86/Corvane.dll
 
 wine_dir=build/demo/wine
-cmake/wine-prefix.sh setup "$wine_dir"
+cmake/wine-prefix.sh setup "$wine_dir" build/win64/wine_desktop_keeper.exe
 trap 'cmake/wine-prefix.sh cleanup "$wine_dir"' EXIT
 run() { cmake/wine-run.sh "$wine_dir" "$@"; }
 windows_path() { echo "Z:$(cd "$(dirname "$1")" && pwd)/$(basename "$1")" | tr / '\\'; }
