@@ -40,6 +40,7 @@ inline std::int64_t HandleCount() {
 struct Growth {
   std::int64_t bytes;
   std::int64_t handles;
+  std::int64_t bytesBefore;  // private memory when the measured calls began
 };
 
 // Runs `call` calls/10 times to warm up, then `calls` times, and measures what grew.
@@ -54,14 +55,15 @@ inline Growth MeasureGrowth(int calls, const std::function<void(int)>& call,
     call(i);
     if (tidy && i % 64 == 63) tidy();
   }
-  return {PrivateBytes() - bytes, HandleCount() - handles};
+  return {PrivateBytes() - bytes, HandleCount() - handles, bytes};
 }
 
 // Half of what a 16-byte leak per call would add: below it, no call leaks.
 inline void ExpectFlat(const char* what, int calls, const std::function<void(int)>& call,
                        const std::function<void()>& tidy = {}) {
   const Growth growth = MeasureGrowth(calls, call, tidy);
-  std::printf("%-34s %7d calls: private memory %+lld bytes, handles %+lld\n", what, calls,
+  std::printf("%-34s %7d calls: private memory %lld -> %lld bytes (%+lld), handles %+lld\n", what, calls,
+              static_cast<long long>(growth.bytesBefore), static_cast<long long>(growth.bytesBefore + growth.bytes),
               static_cast<long long>(growth.bytes), static_cast<long long>(growth.handles));
   EXPECT_LT(growth.bytes, calls * 16LL / 2) << what;
   EXPECT_LE(growth.handles, 0) << what;
