@@ -11,8 +11,7 @@ endif()
 # The shipped executable imports system DLLs only, in both Windows builds; the x86
 # build runs nothing else, so it builds no test program for the tool either.
 if(WIN32)
-  add_test(NAME static_corvane_imports
-    COMMAND python3 ${static_checks} $<TARGET_FILE:corvane> --machine ${pe_machine} --system-imports-only)
+  corvane_check_imports(corvane)
   if(NOT CORVANE_RUNS_TESTS)
     return()
   endif()

@@ -6,8 +6,7 @@ add_executable(hardening_tests
 target_compile_definitions(hardening_tests PRIVATE "CORVANE_DLL_PATH=L\"Z:$<TARGET_FILE:Corvane>\"")
 target_link_libraries(hardening_tests PRIVATE corvane_interface crypt_core project_options gtest_main psapi)
 add_dependencies(hardening_tests Corvane)
-add_test(NAME static_hardening_tests_imports
-  COMMAND python3 ${static_checks} $<TARGET_FILE:hardening_tests> --machine ${pe_machine} --system-imports-only)
+corvane_check_imports(hardening_tests)
 
 if(NOT CORVANE_RUNS_TESTS)
   return()

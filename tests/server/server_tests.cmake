@@ -18,8 +18,7 @@ add_test(NAME static_corvane_dll
     --exports DllCanUnloadNow,DllGetClassObject,DllRegisterServer,DllUnregisterServer
     --resource-bytes REGISTRY/101/0x411=${corvane_rgs}
     --resource TYPELIB/1/0x411 --resource STRING/7/0x411 --resource VERSION/1/0x411)
-add_test(NAME static_server_tests_imports
-  COMMAND python3 ${static_checks} $<TARGET_FILE:server_tests> --machine ${pe_machine} --system-imports-only)
+corvane_check_imports(server_tests)
 
 if(NOT CORVANE_RUNS_TESTS)
   return()

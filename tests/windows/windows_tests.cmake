@@ -14,11 +14,15 @@ add_executable(windows_tests
 target_compile_definitions(windows_tests PRIVATE CORVANE_VECTOR_DIR="${vector_dir}")
 target_link_libraries(windows_tests PRIVATE crypt_object gtest_main)
 
-# Every Windows program we build imports system DLLs only (no mingw runtime DLLs).
-foreach(program portable_tests windows_tests)
-  add_test(NAME static_${program}_imports
-    COMMAND python3 ${static_checks} $<TARGET_FILE:${program}> --machine ${pe_machine} --system-imports-only)
-endforeach()
+# Every Windows program we build imports system DLLs only (no mingw runtime DLLs):
+# test static_<target>_imports checks each named target.
+function(corvane_check_imports)
+  foreach(program ${ARGN})
+    add_test(NAME static_${program}_imports
+      COMMAND python3 ${static_checks} $<TARGET_FILE:${program}> --machine ${pe_machine} --system-imports-only)
+  endforeach()
+endfunction()
+corvane_check_imports(portable_tests windows_tests)
 
 if(NOT CORVANE_RUNS_TESTS)
   return()

@@ -7,10 +7,7 @@ add_test(NAME static_TamselWrapper
           --resource-bytes TYPELIB/1/0=${CMAKE_BINARY_DIR}/wrapper/generated/tamsel.tlb
           --resource VERSION/1/0)
 
-foreach(program TamselFixtures fixture_cipher_tests)
-  add_test(NAME static_${program}_imports
-    COMMAND python3 ${static_checks} $<TARGET_FILE:${program}> --machine ${pe_machine} --system-imports-only)
-endforeach()
+corvane_check_imports(TamselFixtures fixture_cipher_tests)
 
 # The C++ tests of the wrapper are built only where they run.
 if(NOT CORVANE_RUNS_TESTS)
@@ -31,8 +28,7 @@ target_compile_definitions(wrapper_tests PRIVATE
   TAMSEL_FIXTURES_DLL="Z:$<TARGET_FILE:TamselFixtures>")
 target_link_libraries(wrapper_tests PRIVATE fixture_cipher tamsel_interface gtest ole32 oleaut32 advapi32 version uuid)
 add_dependencies(wrapper_tests TamselWrapper TamselFixtures)
-add_test(NAME static_wrapper_tests_imports
-  COMMAND python3 ${static_checks} $<TARGET_FILE:wrapper_tests> --machine ${pe_machine} --system-imports-only)
+corvane_check_imports(wrapper_tests)
 
 set(wine_run ${PROJECT_SOURCE_DIR}/cmake/wine-run.sh ${CORVANE_WINE_DIR})
 corvane_wine_test(fixture_cipher_tests_wine COMMAND fixture_cipher_tests)
