@@ -7,6 +7,7 @@
 #include <string>
 
 #include "tests/server/corvane_module.h"
+#include "tests/support/run_program.h"
 
 namespace corvane {
 namespace {
@@ -16,18 +17,7 @@ const wchar_t kTypeLibKey[] = L"TypeLib\\{8EBFBBCE-0B97-48D7-B26B-E95DB50D5A59}"
 
 // regsvr32's exit code.
 DWORD RunRegsvr32(const std::wstring& options) {
-  std::wstring command = L"regsvr32.exe " + options + L" \"" + CORVANE_DLL_PATH + L"\"";
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-    return 0xFFFFFFFF;
-  WaitForSingleObject(process.hProcess, INFINITE);
-  DWORD code = 0xFFFFFFFF;
-  GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return code;
+  return test::RunProgram(L"regsvr32.exe " + options + L" \"" + CORVANE_DLL_PATH + L"\"");
 }
 
 bool KeyExists(const std::wstring& key) {

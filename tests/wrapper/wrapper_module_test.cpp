@@ -2,6 +2,7 @@
 // Wrapper, its version block, and what regsvr32 registers and unregisters.
 #include <gtest/gtest.h>
 
+#include "tests/support/run_program.h"
 #include "tests/wrapper/wrapper_test_support.h"
 
 namespace tamsel_test {
@@ -153,19 +154,8 @@ void ExpectRegistered() {
 
 // Runs regsvr32 silently with the given switches on the wrapper; returns its exit code.
 DWORD Regsvr32(const std::wstring& switches) {
-  std::wstring command = L"regsvr32.exe /s " + switches + L" \"" + WrapperDllPath() + L"\"";
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-    ADD_FAILURE() << "cannot start regsvr32: " << GetLastError();
-    return 999;
-  }
-  WaitForSingleObject(process.hProcess, INFINITE);
-  DWORD code = 999;
-  GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  const DWORD code = corvane::test::RunProgram(L"regsvr32.exe /s " + switches + L" \"" + WrapperDllPath() + L"\"");
+  if (code == corvane::test::kCannotStart) ADD_FAILURE() << "cannot start regsvr32: " << GetLastError();
   return code;
 }
 
