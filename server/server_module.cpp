@@ -88,17 +88,26 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
 
 extern "C" HRESULT WINAPI DllCanUnloadNow() { return ServerModule.m_nLockCnt == 0 ? S_OK : S_FALSE; }
 
+// The out-pointer is null after every failure: an unknown class, no memory, a module
+// whose services refused it.
 extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
+  if (object == nullptr) return E_POINTER;
+  *object = nullptr;
   if (!corvane::g_moduleReady) return E_UNEXPECTED;
-  // The class object is created once; the class-table lock makes the first requests of
-  // several threads wait for it (Wine's atl.dll does not take that lock itself).
-  if (corvane::ObjectMap[0].pCF == nullptr) {
+  // The class object is created once, under the class-table lock, which makes the first
+  // requests of several threads wait for it (Wine's atl.dll does not take that lock
+  // itself). Once the row holds it, it holds the table's reference (CreateClassFactory)
+  // and stays until the module goes, so later requests need no lock.
+  HRESULT hr;
+  if (__atomic_load_n(&corvane::ObjectMap[0].pCF, __ATOMIC_ACQUIRE) == nullptr) {
     EnterCriticalSection(&ServerModule.m_csObjMap);
-    const HRESULT hr = AtlModuleGetClassObject(&ServerModule, clsid, iid, object);
+    hr = AtlModuleGetClassObject(&ServerModule, clsid, iid, object);
     LeaveCriticalSection(&ServerModule.m_csObjMap);
-    return hr;
+  } else {
+    hr = AtlModuleGetClassObject(&ServerModule, clsid, iid, object);
   }
-  return AtlModuleGetClassObject(&ServerModule, clsid, iid, object);
+  if (FAILED(hr)) *object = nullptr;
+  return hr;
 }
 
 extern "C" HRESULT WINAPI DllRegisterServer() {
