@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <ole2.h>
 
+#include <cwchar>
+
 #include "atl30.h"
 #include "class_factory.h"
 #include "common/com_holders.h"
@@ -50,7 +52,21 @@ void ReleaseClassObjects() {
   }
 }
 
+// True while HKCR\TypeLib\{library}\<major>.<minor> exists (the versions in hex, as
+// RegisterTypeLib writes them).
+bool TypeLibraryVersionRegistered(const TLIBATTR& attributes) {
+  wchar_t key[80] = L"TypeLib\\";
+  if (StringFromGUID2(attributes.guid, key + 8, 40) == 0) return false;
+  const size_t at = lstrlenW(key);
+  swprintf(key + at, sizeof key / sizeof key[0] - at, L"\\%x.%x", attributes.wMajorVerNum, attributes.wMinorVerNum);
+  HKEY version = nullptr;
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key, 0, KEY_READ, &version) != ERROR_SUCCESS) return false;
+  RegCloseKey(version);
+  return true;
+}
+
 // The registration of the type library found in resource 1 of this module is removed.
+// Unregistering again succeeds: what is gone already is no failure.
 HRESULT UnregisterTypeLibrary() {
   wchar_t path[MAX_PATH];
   const DWORD length = GetModuleFileNameW(ServerModule.m_hInst, path, MAX_PATH);
@@ -61,8 +77,10 @@ HRESULT UnregisterTypeLibrary() {
   TLIBATTR* attributes = nullptr;
   hr = library->GetLibAttr(&attributes);
   if (FAILED(hr)) return hr;
-  hr = UnRegisterTypeLib(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum, attributes->lcid,
-                         attributes->syskind);
+  hr = TypeLibraryVersionRegistered(*attributes)
+           ? UnRegisterTypeLib(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum, attributes->lcid,
+                               attributes->syskind)
+           : S_OK;
   library->ReleaseTLibAttr(attributes);
   return hr;
 }
