@@ -31,7 +31,15 @@ logs=build/test-all
 mkdir -p "$logs"
 ctest --preset win64 >"$logs/win64.log" 2>&1 &
 win64_tests=$!
-(build_and_test win32 && build_and_test fuzz) >"$logs/others.log" 2>&1 &
+side_by_side() {
+  echo "=== x64 and x86 registered side by side"
+  if [ -f build/win32/tests-not-run.txt ]; then
+    echo "not run: $(cat build/win32/tests-not-run.txt)"
+    return 0
+  fi
+  python3 tests/side_by_side/side_by_side_test.py . build/win64 build/win32 build/side-by-side
+}
+(build_and_test win32 && side_by_side && build_and_test fuzz) >"$logs/others.log" 2>&1 &
 others=$!
 
 status=0
