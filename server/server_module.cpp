@@ -8,6 +8,7 @@
 #include "atl30.h"
 #include "class_factory.h"
 #include "common/com_holders.h"
+#include "common/registry_views.h"
 #include "corvane.h"
 #include "crypt_instances.h"
 #include "resource.h"
@@ -63,6 +64,15 @@ bool TypeLibraryVersionRegistered(const TLIBATTR& attributes) {
   if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key, 0, KEY_READ, &version) != ERROR_SUCCESS) return false;
   RegCloseKey(version);
   return true;
+}
+
+// The class's own key under CLSID in this process's registry view, as the registry
+// script's unregistration removes it.
+HRESULT RemoveClassKey() {
+  wchar_t key[80] = L"CLSID\\";
+  if (StringFromGUID2(CLSID_Crypt, key + 6, 40) == 0) return E_UNEXPECTED;
+  const LSTATUS status = RegDeleteTreeW(HKEY_CLASSES_ROOT, key);
+  return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND ? S_OK : HRESULT_FROM_WIN32(status);
 }
 
 // The registration of the type library found in resource 1 of this module is removed.
@@ -136,9 +146,12 @@ extern "C" HRESULT WINAPI DllRegisterServer() {
 // Removes what DllRegisterServer wrote: the keys of the registry script (the CLSID key
 // itself stays) and the type library's registration. Done here rather than by
 // AtlModuleUnregisterServerEx, which removes nothing in Wine's atl.dll.
+// While the DLL of the other bitness is still registered in the other registry view,
+// only this view's class key goes: the ProgID keys are shared by both views.
 extern "C" HRESULT WINAPI DllUnregisterServer() {
   if (!corvane::g_moduleReady) return E_UNEXPECTED;
-  const HRESULT hr = corvane::UpdateClassRegistry(FALSE);
+  const HRESULT hr = corvane::OtherRegistryViewRegistersClass(CLSID_Crypt) ? corvane::RemoveClassKey()
+                                                                          : corvane::UpdateClassRegistry(FALSE);
   if (FAILED(hr)) return hr;
   return corvane::UnregisterTypeLibrary();
 }

@@ -37,6 +37,13 @@ target_compile_definitions(wrapper_hardening_tests PRIVATE
 target_link_libraries(wrapper_hardening_tests PRIVATE
   fixture_cipher tamsel_interface project_options gtest psapi ole32 oleaut32 advapi32 version uuid)
 add_dependencies(wrapper_hardening_tests TamselWrapper TamselFixtures)
+if(CORVANE_ARCH STREQUAL "x86")
+  # The 64 MiB round trip holds several copies of the text at once (the test's own, the
+  # BSTRs, the byte arrays and the Base64 text, which is 2.7 times as large as UTF-16):
+  # more than 2 GiB of address space. Large-address-aware, a 32-bit process gets 4 GiB
+  # on 64-bit Windows, as a 32-bit IIS worker process does.
+  target_link_options(wrapper_hardening_tests PRIVATE -Wl,--large-address-aware)
+endif()
 corvane_wine_test(wrapper_bad_input COMMAND wrapper_hardening_tests --gtest_filter=WrapperBadInput.*)
 set_tests_properties(wrapper_bad_input PROPERTIES
   FIXTURES_REQUIRED "wine;tamsel_registered" RESOURCE_LOCK tamsel_registry)
