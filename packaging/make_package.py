@@ -103,7 +103,7 @@ def upgrade_rows_including_maximum(xml):
 def wine_env(wine_dir, codepage):
     wine_dir = os.path.abspath(wine_dir)
     env = dict(os.environ, WINEPREFIX=os.path.join(wine_dir, "prefix"), WINEDEBUG="-all",
-               WINEDLLOVERRIDES="mscoree,mshtml=")
+               WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
     if codepage == 932:
         locale = os.path.join(wine_dir, "locale")
         if not os.path.isdir(os.path.join(locale, "ja_JP.UTF-8")):

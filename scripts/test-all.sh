@@ -40,6 +40,8 @@ echo "=== win64 tests"
 wait "$wine_tests" || status=1
 cat "$logs/win64.log"
 
+scripts/test-packages.sh || status=1
+
 if [ "$status" -ne 0 ]; then
   echo "=== some tests failed (see above)"
   exit 1
