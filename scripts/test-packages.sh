@@ -21,6 +21,12 @@ for preset in win64 win32; do
 done
 
 version=$(python3 packaging/make_package.py version dist/x64/Corvane.dll)
+# The checksums of the release files, and those inside the zip.
+(cd dist && sha256sum --quiet -c SHA256SUMS)
+rm -rf build/msi-test/zip && mkdir -p build/msi-test/zip
+python3 -m zipfile -e "dist/Corvane-$version.zip" build/msi-test/zip
+(cd "build/msi-test/zip/Corvane-$version" && sha256sum --quiet -c SHA256SUMS && ls x64 x86 README.md >/dev/null)
+echo "ok: SHA256SUMS of dist/ and of the zip"
 python3 tests/packaging/msi_test.py --packages dist --dist dist --version "$version" \
   --fixtures64 build/win64/tests/fixtures/TamselFixtures.dll \
   --fixtures32 build/win32/tests/fixtures/TamselFixtures.dll \
