@@ -34,7 +34,7 @@ LPCWSTR WINAPI ObjectDescription() { return nullptr; }  // takes part in module-
 const void* WINAPI CategoryMap() { return nullptr; }    // no component categories
 void WINAPI ObjectMain(bool) {}
 
-atl::ObjectMapEntry ObjectMap[] = {
+__constinit atl::ObjectMapEntry ObjectMap[] = {
     {&CLSID_Crypt, UpdateClassRegistry, CreateClassFactory, CreateCryptInstance, nullptr, 0, ObjectDescription,
      CategoryMap, ObjectMain},
     {nullptr, nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr},
