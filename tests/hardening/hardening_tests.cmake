@@ -2,7 +2,9 @@
 add_executable(hardening_tests
   hardening/crypt_bad_input_test.cpp
   hardening/crypt_long_run_test.cpp
-  hardening/crypt_threads_test.cpp)
+  hardening/crypt_threads_test.cpp
+  hardening/class_object_race_test.cpp
+  hardening/crypt_key_change_test.cpp)
 target_compile_definitions(hardening_tests PRIVATE "CORVANE_DLL_PATH=L\"Z:$<TARGET_FILE:Corvane>\"")
 target_link_libraries(hardening_tests PRIVATE corvane_interface crypt_core project_options gtest_main psapi)
 add_dependencies(hardening_tests Corvane)
@@ -12,9 +14,12 @@ if(NOT CORVANE_RUNS_TESTS)
   return()
 endif()
 corvane_wine_test(corvane_bad_input REQUIRES corvane_registered COMMAND hardening_tests --gtest_filter=CryptBadInput.*)
+corvane_wine_test(corvane_key_change REQUIRES corvane_registered COMMAND hardening_tests --gtest_filter=*CryptKeyChange.*)
 corvane_wine_test(corvane_threads REQUIRES corvane_registered COMMAND hardening_tests --gtest_filter=CryptThreads.*)
+corvane_wine_test(corvane_class_object_race REQUIRES corvane_registered
+  COMMAND hardening_tests --gtest_filter=ClassObjectRace.*:ClassObjectFreshLoad.*)
 corvane_wine_test(corvane_long_run REQUIRES corvane_registered COMMAND hardening_tests --gtest_filter=CryptLongRun.*)
-foreach(script corvane_bad_input.vbs corvane_bad_input.js)
+foreach(script corvane_bad_input.vbs corvane_bad_input.js corvane_key_change.vbs corvane_key_change.js)
   corvane_script_test(${CMAKE_CURRENT_LIST_DIR}/../scripts/${script} REQUIRES corvane_registered)
 endforeach()
 

@@ -20,7 +20,8 @@ add_executable(wrapper_tests
   wrapper/wrapper_call_test.cpp
   wrapper/wrapper_dispatch_test.cpp
   wrapper/wrapper_failure_test.cpp
-  wrapper/wrapper_module_test.cpp)
+  wrapper/wrapper_module_test.cpp
+  wrapper/wrapper_activation_test.cpp)
 # The DLLs under test, as Windows paths (Wine's drive Z: is /).
 target_compile_definitions(wrapper_tests PRIVATE
   CORVANE_VECTOR_DIR="${vector_dir}"
