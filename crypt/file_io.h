@@ -61,8 +61,9 @@ class AtomicOutputFile {
  private:
   std::intptr_t handle_ = -1;
 #ifdef _WIN32
-  std::wstring target_;
-  std::wstring temporary_;
+  // Owned, from the helper heap (no runtime allocation in the DLL); null when absent.
+  wchar_t* target_ = nullptr;
+  wchar_t* temporary_ = nullptr;
 #else
   std::string target_;
   std::string temporary_;

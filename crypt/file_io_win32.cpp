@@ -2,9 +2,9 @@
 
 #include <atomic>
 #include <cwchar>
-#include <new>
 
 #include "file_io.h"
+#include "helper_heap.h"
 
 namespace corvane {
 namespace {
@@ -12,16 +12,43 @@ namespace {
 constexpr DWORD kChunk = DWORD{1} << 30;
 constexpr std::size_t kPageSize = 4096;  // the smallest page size of Windows on x86 and x64
 
+// A new wide string from the helper heap holding n characters and a terminating zero;
+// null when memory is exhausted.
+wchar_t* NewWideText(std::size_t n) {
+  if (n >= SIZE_MAX / sizeof(wchar_t)) return nullptr;
+  wchar_t* text = reinterpret_cast<wchar_t*>(HelperAllocate((n + 1) * sizeof(wchar_t)));
+  if (text != nullptr) text[n] = L'\0';
+  return text;
+}
+
+void FreeWideText(wchar_t*& text) {
+  HelperFree(reinterpret_cast<unsigned char*>(text));
+  text = nullptr;
+}
+
+// Owns a string of NewWideText for the length of a scope.
+class WideText {
+ public:
+  WideText() = default;
+  ~WideText() { FreeWideText(text_); }
+  WideText(const WideText&) = delete;
+  WideText& operator=(const WideText&) = delete;
+  wchar_t*& Slot() { return text_; }
+  const wchar_t* Get() const { return text_; }
+
+ private:
+  wchar_t* text_ = nullptr;
+};
+
 // The path as the "A" file functions would read it: strict, in the ANSI code page.
-bool WidenPath(const char* path, std::wstring* wide) {
-  if (path == nullptr || *path == '\0') return false;
+FileStatus WidenPath(const char* path, WideText& wide, FileStatus unusable) {
+  if (path == nullptr || *path == '\0') return unusable;
   const int needed = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
-  if (needed <= 0) return false;
-  wide->resize(static_cast<std::size_t>(needed));
-  if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, &(*wide)[0], needed) != needed)
-    return false;
-  wide->resize(static_cast<std::size_t>(needed - 1));
-  return true;
+  if (needed <= 0) return unusable;
+  wide.Slot() = NewWideText(static_cast<std::size_t>(needed));
+  if (wide.Get() == nullptr) return FileStatus::OutOfMemory;
+  if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, wide.Slot(), needed) != needed) return unusable;
+  return FileStatus::Ok;
 }
 
 HANDLE AsHandle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
@@ -30,13 +57,9 @@ HANDLE AsHandle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 
 FileStatus InputFile::Open(const char* path) noexcept {
   Close();
-  try {
-    std::wstring wide;
-    if (!WidenPath(path, &wide)) return FileStatus::CannotOpen;
-    return Open(wide.c_str());
-  } catch (const std::bad_alloc&) {
-    return FileStatus::OutOfMemory;
-  }
+  WideText wide;
+  const FileStatus status = WidenPath(path, wide, FileStatus::CannotOpen);
+  return status == FileStatus::Ok ? Open(wide.Get()) : status;
 }
 
 FileStatus InputFile::Open(const wchar_t* path) noexcept {
@@ -95,39 +118,57 @@ void InputFile::Close() noexcept {
 
 FileStatus AtomicOutputFile::Create(const char* path) noexcept {
   Abandon();
-  try {
-    std::wstring wide;
-    if (!WidenPath(path, &wide)) return FileStatus::CannotWrite;
-    return Create(wide.c_str());
-  } catch (const std::bad_alloc&) {
-    return FileStatus::OutOfMemory;
-  }
+  WideText wide;
+  const FileStatus status = WidenPath(path, wide, FileStatus::CannotWrite);
+  return status == FileStatus::Ok ? Create(wide.Get()) : status;
 }
+
+namespace {
+std::atomic<unsigned> g_temporaryCounter{0};
+
+// Appends the hexadecimal digits of value to text at *at.
+void AppendHex(wchar_t* text, std::size_t* at, unsigned long value) {
+  wchar_t digits[sizeof value * 2];
+  int n = 0;
+  do {
+    digits[n++] = L"0123456789abcdef"[value & 15];
+    value >>= 4;
+  } while (value != 0);
+  while (n > 0) text[(*at)++] = digits[--n];
+}
+}  // namespace
 
 FileStatus AtomicOutputFile::Create(const wchar_t* path) noexcept {
   Abandon();
   if (path == nullptr || *path == L'\0') return FileStatus::CannotWrite;
-  static std::atomic<unsigned> counter{0};
-  try {
-    target_ = path;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      wchar_t suffix[48];
-      std::swprintf(suffix, sizeof suffix / sizeof suffix[0], L".~%lx-%x.tmp",
-                    static_cast<unsigned long>(GetCurrentProcessId()), counter.fetch_add(1));
-      temporary_ = target_ + suffix;
-      const HANDLE h = CreateFileW(temporary_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-      if (h != INVALID_HANDLE_VALUE) {
-        handle_ = reinterpret_cast<std::intptr_t>(h);
-        return FileStatus::Ok;
-      }
-      if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) break;
-    }
-  } catch (const std::bad_alloc&) {
-    temporary_.clear();
+  const std::size_t length = std::wcslen(path);
+  target_ = NewWideText(length);
+  // ".~" pid "-" counter ".tmp": at most 2 + 16 + 1 + 16 + 4 characters.
+  temporary_ = NewWideText(length + 40);
+  if (target_ == nullptr || temporary_ == nullptr) {
+    Abandon();
     return FileStatus::OutOfMemory;
   }
-  temporary_.clear();
+  std::wmemcpy(target_, path, length + 1);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::size_t at = length;
+    std::wmemcpy(temporary_, path, length);
+    temporary_[at++] = L'.';
+    temporary_[at++] = L'~';
+    AppendHex(temporary_, &at, GetCurrentProcessId());
+    temporary_[at++] = L'-';
+    AppendHex(temporary_, &at, g_temporaryCounter.fetch_add(1));
+    std::wmemcpy(temporary_ + at, L".tmp", 5);
+    const HANDLE h = CreateFileW(temporary_, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      handle_ = reinterpret_cast<std::intptr_t>(h);
+      return FileStatus::Ok;
+    }
+    if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) break;
+  }
+  FreeWideText(temporary_);
+  FreeWideText(target_);
   return FileStatus::CannotWrite;
 }
 
@@ -151,22 +192,24 @@ FileStatus AtomicOutputFile::Commit() noexcept {
   handle_ = -1;
   // MoveFileEx refuses to replace a folder, a file that another process holds open
   // and, on Windows but not on Wine, a read-only file: that one is checked here.
-  const DWORD targetAttributes = GetFileAttributesW(target_.c_str());
+  const DWORD targetAttributes = GetFileAttributesW(target_);
   const bool readOnly =
       targetAttributes != INVALID_FILE_ATTRIBUTES && (targetAttributes & FILE_ATTRIBUTE_READONLY) != 0;
-  if (!closed || readOnly || !MoveFileExW(temporary_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+  if (!closed || readOnly || !MoveFileExW(temporary_, target_, MOVEFILE_REPLACE_EXISTING)) {
     Abandon();
     return FileStatus::CannotWrite;
   }
-  temporary_.clear();
+  FreeWideText(temporary_);
+  FreeWideText(target_);
   return FileStatus::Ok;
 }
 
 void AtomicOutputFile::Abandon() noexcept {
   if (handle_ != -1) CloseHandle(AsHandle(handle_));
   handle_ = -1;
-  if (!temporary_.empty()) DeleteFileW(temporary_.c_str());
-  temporary_.clear();
+  if (temporary_ != nullptr) DeleteFileW(temporary_);
+  FreeWideText(temporary_);
+  FreeWideText(target_);
 }
 
 }  // namespace corvane
