@@ -20,7 +20,6 @@ set datafile separator "\t"
 set key below
 plot for [c=2:engine_columns] dir."/engine.dat" using c:xtic(1) title columnheader(c) noenhanced
 set datafile separator whitespace
-set key inside top left
 
 set title "64 MiB file, Corvane.dll under Wine (MB/s)"
 plot dir."/com.dat" using 2:xtic(1) title "x64 file operation" lc rgb "#cc3333", \
@@ -28,6 +27,7 @@ plot dir."/com.dat" using 2:xtic(1) title "x64 file operation" lc rgb "#cc3333",
      dir."/com_x86.dat" using 2 title "x86 file operation" lc rgb "#ee8866", \
      '' using 3 title "x86 engine alone, same process" lc rgb "#cccccc"
 
+set key inside top left
 set title "64-character text, Corvane.dll under Wine"
 set ylabel "microseconds per call"
 plot dir."/calls.dat" using 2:xtic(1) title "x64" lc rgb "#cc3333", \
