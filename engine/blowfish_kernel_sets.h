@@ -14,7 +14,9 @@ namespace corvane::detail {
 // spills; the i686 compiler's code has about 4.2 stack accesses per block round at
 // widths 3 to 6 and 6 at width 8 (bench/x86_spills.sh), and 6 blocks in flight cover
 // the round's latency. Measured on x64 code limited to the same 7 registers, 6 is the
-// fastest width.
+// fastest width; on the i686 build's own code under 32-bit Wine, widths 3 to 6 are within
+// a few percent of each other, 6 the fastest or within 4% of it in every sweep, and 8 is
+// slower.
 constexpr int kPackedWidth = 8;
 constexpr int kSplitWidth = 6;
 // Vector kernels (blowfish_kernels_vector.h): registers of blocks in flight. With AVX-512,
