@@ -125,7 +125,7 @@ std::uint64_t Ticks() {
 }
 
 // The engine's choice. Published once: the first thread to finish a calibration writes
-// `published` and then the active set; a second thread that found no active set and
+// g_published and then the active set; a second thread that found no active set and
 // calibrated at the same time (a benign race) runs its own equally correct choice for
 // that one call. No function-local static, lock or allocation: the engine is built into
 // DLLs that do not link the C++ runtime.
@@ -136,7 +136,7 @@ KernelChoice g_published;           // zero-initialised, written once under stat
 // Why the calibration is cheap: it runs once per process, and costs about one key
 // schedule (about 30 us: 521 encipherments), which every single Crypt operation pays.
 // Each candidate runs over 512 bytes 7 times (the check, which warms it, its decipher
-// check, 5 timed passes): 1 to 2 us a pass at these kernels' speeds, about 26 us in all
+// check, 5 timed passes): 1 to 2 us a pass at these kernels' speeds, about 27 us in all
 // for the two candidates of an AVX2 CPU (measured on a Zen 3 shared with other jobs),
 // a little more with AVX-512's third, whose passes are the fastest. The CPUID reading
 // (three leaves, about 33 us in that virtual machine) comes on top, once, as the BMI1
