@@ -1,69 +1,82 @@
 #!/usr/bin/env bash
 # Builds and runs every test: native, native with sanitizers, x64 under 64-bit Wine, x86
-# under 32-bit Wine (both with the static checks of their binaries), and a short run of
+# under 32-bit Wine (both with the static checks of their binaries), both bitnesses
+# registered side by side, the installer packages under Wine's msiexec, and a short run of
 # every fuzz target. Installs what is missing first.
+#
+# The tests under Wine spend much of their time waiting, so they run in lanes of their
+# own beside the builds: the x64 tests as soon as the x64 build is done; the x86 tests,
+# the side-by-side test and the packages as soon as the x86 build is done; the native
+# builds and the fuzz targets in the foreground meanwhile. Each lane writes its own log,
+# shown whole when the lane ends.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+started=$(date +%s)
 
-scripts/bootstrap.sh fuzz
+scripts/bootstrap.sh fuzz package
 
-build_and_test() {
-  local preset=$1
-  echo "=== $preset"
+logs=build/test-all
+rm -rf "$logs"
+mkdir -p "$logs"
+
+elapsed() { echo "$(( $(date +%s) - started )) s"; }
+
+configure() {
   local options=()
   # Seven seconds a fuzz target here, whatever a longer scripts/fuzz.sh run left in the cache.
-  [ "$preset" = fuzz ] && options=(-DCORVANE_FUZZ_SECONDS=7)
-  cmake --preset "$preset" "${options[@]}" >/dev/null
-  cmake --build --preset "$preset"
-  ctest --preset "$preset"
+  [ "$1" = fuzz ] && options=(-DCORVANE_FUZZ_SECONDS=7)
+  cmake --preset "$1" "${options[@]}" >/dev/null
 }
 
-build_and_test native
-build_and_test native-asan
+build() {
+  echo "=== build $1 ($(elapsed))"
+  configure "$1"
+  cmake --build --preset "$1"
+}
 
-echo "=== win64"
-cmake --preset win64 >/dev/null
-cmake --build --preset win64
+run_tests() {
+  echo "=== tests $1 ($(elapsed))"
+  ctest --preset "$1"
+}
 
-# The tests under Wine mostly wait on one core; the x86 build, its tests and the fuzz
-# targets use the rest meanwhile. Each side writes its own log, shown whole when it ends.
-logs=build/test-all
-mkdir -p "$logs"
-ctest --preset win64 >"$logs/win64.log" 2>&1 &
-win64_tests=$!
 side_by_side() {
-  echo "=== x64 and x86 registered side by side"
-  if [ -f build/win32/tests-not-run.txt ]; then
-    echo "not run: $(cat build/win32/tests-not-run.txt)"
-    return 0
-  fi
+  echo "=== x64 and x86 registered side by side ($(elapsed))"
   python3 tests/side_by_side/side_by_side_test.py . build/win64 build/win32 build/side-by-side
 }
-(build_and_test win32 && side_by_side && build_and_test fuzz) >"$logs/others.log" 2>&1 &
-others=$!
+
+build win64
+run_tests win64 >"$logs/win64.log" 2>&1 &
+win64_lane=$!
+
+build win32
+x86_runs=yes
+[ -f build/win32/tests-not-run.txt ] && x86_runs=no
+if [ "$x86_runs" = yes ]; then
+  (run_tests win32 && side_by_side && scripts/test-packages.sh) >"$logs/win32.log" 2>&1 &
+else
+  (run_tests win32) >"$logs/win32.log" 2>&1 &
+fi
+win32_lane=$!
 
 status=0
-wait "$others" || status=1
-cat "$logs/others.log"
-echo "=== win64 tests"
-wait "$win64_tests" || status=1
+for preset in native native-asan fuzz; do
+  build "$preset" && run_tests "$preset" || status=1
+done
+
+echo "=== x64 lane ($(elapsed))"
+wait "$win64_lane" || status=1
 cat "$logs/win64.log"
+echo "=== x86 lane ($(elapsed))"
+wait "$win32_lane" || status=1
+cat "$logs/win32.log"
 
-# The packages need both builds and the 32-bit Wine.
-if [ -f build/win32/tests-not-run.txt ]; then
-  packages="not tested: $(cat build/win32/tests-not-run.txt)"
+echo "=== summary ($(elapsed))"
+if [ "$x86_runs" = yes ]; then
+  echo "x86: every Windows test ran under 32-bit Wine; side by side and the packages tested"
 else
-  scripts/test-packages.sh || status=1
-  packages="tested with msiexec"
+  echo "x86: ONLY THE STATIC CHECKS RAN; the x86 tests under 32-bit Wine, the side-by-side test"
+  echo "     and the packages did not run: $(cat build/win32/tests-not-run.txt)"
 fi
-
-echo "=== summary"
-if [ -f build/win32/tests-not-run.txt ]; then
-  echo "x86: ONLY THE STATIC CHECKS RAN; the x86 tests under 32-bit Wine did not run: $(cat build/win32/tests-not-run.txt)"
-else
-  echo "x86: every Windows test ran under 32-bit Wine"
-fi
-echo "packages: $packages"
 if [ "$status" -ne 0 ]; then
   echo "=== some tests failed (see above)"
   exit 1
