@@ -1,4 +1,4 @@
-# Settings of the two Windows builds: widl, Wine for running the x64 tests.
+# Settings of the two Windows builds: widl, and Wine for running their tests.
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(CORVANE_WIDL x86_64-w64-mingw32-widl)
   set(CORVANE_WIDL_TARGET --win64)
@@ -8,20 +8,46 @@ else()
   set(CORVANE_WIDL_TARGET --win32)
   set(CORVANE_ARCH x86)
 endif()
-# stdole2.tlb, which the type libraries import, lives with Wine's 64-bit DLLs (the
-# 32-bit folder exists only with wine32, which these machines cannot run).
+# stdole2.tlb, which the type libraries import, is the same file for both builds; the
+# 64-bit Wine's copy is there whether or not the 32-bit Wine is installed.
 set(CORVANE_STDOLE_DIR /usr/lib/x86_64-linux-gnu/wine/x86_64-windows)
 
-# Only the x64 build runs here, through 64-bit Wine in a prefix inside the build tree.
-set(CORVANE_RUNS_TESTS OFF)
-if(CORVANE_ARCH STREQUAL "x64")
-  set(CORVANE_RUNS_TESTS ON)
+# The x64 build runs its tests through 64-bit Wine, the x86 build through 32-bit Wine,
+# each in a prefix inside its build tree. The x86 tests need a kernel that runs 32-bit
+# programs and the 32-bit Wine (scripts/bootstrap.sh installs it where the kernel can);
+# without them the x86 build is checked statically only, and says so.
+set(CORVANE_RUNS_TESTS ON)
+set(CORVANE_WINE_LOADER_OPTION)
+set(keeper_option)
+if(CORVANE_ARCH STREQUAL "x86")
+  set(CORVANE_WINE_LOADER_OPTION --x86)
+  set(keeper_option --x86)
+  execute_process(COMMAND ${PROJECT_SOURCE_DIR}/scripts/probe-ia32.sh RESULT_VARIABLE ia32_probe)
+  if(NOT ia32_probe EQUAL 0)
+    set(CORVANE_RUNS_TESTS OFF)
+    set(CORVANE_NO_TESTS_REASON "this kernel does not run 32-bit programs")
+  elseif(NOT EXISTS /usr/lib/wine/wine)
+    set(CORVANE_RUNS_TESTS OFF)
+    set(CORVANE_NO_TESTS_REASON "the 32-bit Wine (/usr/lib/wine/wine) is not installed; scripts/bootstrap.sh installs it")
+  endif()
+endif()
+if(CORVANE_RUNS_TESTS)
   set(CORVANE_WINE_DIR ${CMAKE_BINARY_DIR}/wine)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/cmake/wine-run.sh ${CORVANE_WINE_DIR})
+  # wine-run.sh with the loader of this build and its prefix: PROGRAM [ARGS...] follow.
+  set(CORVANE_WINE_RUN ${PROJECT_SOURCE_DIR}/cmake/wine-run.sh ${CORVANE_WINE_LOADER_OPTION} ${CORVANE_WINE_DIR})
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CORVANE_WINE_RUN})
   # Started by `wine-prefix.sh setup`: keeps the prefix's desktop open for the whole run.
   add_executable(wine_desktop_keeper WIN32 ${PROJECT_SOURCE_DIR}/cmake/wine_desktop_keeper.cpp)
   target_link_libraries(wine_desktop_keeper PRIVATE project_options)
   set_target_properties(wine_desktop_keeper PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+  set(CORVANE_WINE_KEEPER_OPTION ${keeper_option})
+else()
+  message(STATUS "The ${CORVANE_ARCH} tests do not run here: ${CORVANE_NO_TESTS_REASON}. Static checks only.")
+  # Read by scripts/test-all.sh, which reports it in its summary.
+  file(WRITE ${CMAKE_BINARY_DIR}/tests-not-run.txt "${CORVANE_NO_TESTS_REASON}\n")
+endif()
+if(CORVANE_RUNS_TESTS AND EXISTS ${CMAKE_BINARY_DIR}/tests-not-run.txt)
+  file(REMOVE ${CMAKE_BINARY_DIR}/tests-not-run.txt)
 endif()
 
 # Windows path of a file or folder of this machine, as Wine sees it (drive Z: is /).

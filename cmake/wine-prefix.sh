@@ -1,14 +1,19 @@
 #!/bin/sh
 # Creates (once) and starts, or stops, the private Wine prefix of a build tree.
-#   wine-prefix.sh setup WINE_DIR [KEEPER]  make the prefix and locale if missing, start its
-#                                           server and services, and KEEPER (a built
-#                                           wine_desktop_keeper.exe) to hold its desktop open
-#   wine-prefix.sh cleanup WINE_DIR          stop that prefix's server and every program in it
+#   wine-prefix.sh setup WINE_DIR [KEEPER [--x86]]
+#       make the prefix and locale if missing, start its server and services, and KEEPER
+#       (a built wine_desktop_keeper.exe; --x86: a 32-bit one) to hold its desktop open
+#   wine-prefix.sh cleanup WINE_DIR
+#       stop that prefix's server and every program in it
+# The prefix is a 64-bit one with its 32-bit half (syswow64) filled when the 32-bit Wine
+# is installed, so x64 and x86 programs both run in it.
 set -e
 action=$1
 wine_dir=$2
 keeper=$3
-[ -n "$wine_dir" ] || { echo "usage: $0 setup WINE_DIR [KEEPER] | cleanup WINE_DIR" >&2; exit 2; }
+keeper_loader=/usr/lib/wine/wine64
+[ "$4" = "--x86" ] && keeper_loader=/usr/lib/wine/wine
+[ -n "$wine_dir" ] || { echo "usage: $0 setup WINE_DIR [KEEPER [--x86]] | cleanup WINE_DIR" >&2; exit 2; }
 mkdir -p "$wine_dir"
 wine_dir=$(cd "$wine_dir" && pwd)
 export WINEPREFIX="$wine_dir/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -20,6 +25,13 @@ case "$action" in
       mkdir -p "$wine_dir/locale"
       # localedef warns about nothing we care for; its status 1 means warnings only.
       localedef -i ja_JP -f UTF-8 "$wine_dir/locale/ja_JP.UTF-8" >/dev/null 2>&1 || [ $? -eq 1 ]
+    fi
+    # A prefix made before the 32-bit Wine was installed has an empty syswow64: x86
+    # programs would find no system DLLs there. It is made anew.
+    if [ -f "$WINEPREFIX/system.reg" ] && [ -x /usr/lib/wine/wine ] &&
+       [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
+      wineserver -k </dev/null >/dev/null 2>&1 || true
+      rm -rf "$WINEPREFIX"
     fi
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
       /usr/lib/wine/wine64 wineboot -i </dev/null >/dev/null 2>&1
@@ -34,7 +46,7 @@ case "$action" in
     # Without a program on the desktop, Wine closes it a second after each program ends,
     # and every later COM program would start (and wait for) a desktop of its own.
     if [ -n "$keeper" ]; then
-      /usr/lib/wine/wine64 "$keeper" </dev/null >/dev/null 2>&1 &
+      "$keeper_loader" "$keeper" </dev/null >/dev/null 2>&1 &
     fi
     exit 0
     ;;
@@ -44,7 +56,7 @@ case "$action" in
     exit 0
     ;;
   *)
-    echo "usage: $0 setup WINE_DIR [KEEPER] | cleanup WINE_DIR" >&2
+    echo "usage: $0 setup WINE_DIR [KEEPER [--x86]] | cleanup WINE_DIR" >&2
     exit 2
     ;;
 esac

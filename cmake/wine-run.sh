@@ -1,8 +1,16 @@
 #!/bin/sh
-# Runs a Windows program under 64-bit Wine in the build tree's private prefix.
-#   wine-run.sh WINE_DIR PROGRAM [ARGS...]
+# Runs a Windows program under Wine in a build tree's private prefix.
+#   wine-run.sh [--x86] WINE_DIR PROGRAM [ARGS...]
+# Without --x86 the 64-bit loader runs it (x64 programs; system programs such as cscript
+# and regsvr32 from system32); with --x86 the 32-bit loader (x86 programs; cscript and
+# regsvr32 from syswow64, registering in the 32-bit view of the registry).
 # WINE_DIR holds the prefix ("prefix") and a compiled Japanese locale ("locale").
 # WINE_CODEPAGE chooses the ANSI code page of the process: 1252 (default) or 932.
+loader=/usr/lib/wine/wine64
+if [ "$1" = "--x86" ]; then
+  loader=/usr/lib/wine/wine
+  shift
+fi
 wine_dir=$(cd "$1" && pwd) || exit 125
 shift
 export WINEPREFIX="$wine_dir/prefix"
@@ -20,4 +28,4 @@ case "${WINE_CODEPAGE:-1252}" in
     echo "wine-run.sh: unsupported WINE_CODEPAGE '$WINE_CODEPAGE'" >&2
     exit 125 ;;
 esac
-exec /usr/lib/wine/wine64 "$@"
+exec "$loader" "$@"

@@ -44,11 +44,6 @@ class Crypt : public ICrypt {
   using FileOperation = std::int32_t (*)(CDunlow& dunlow, const char* inputPath, const char* suffix,
                                          std::uint32_t headerSize, const unsigned char* key, std::int32_t keyLength);
 
-  // The key's length for the key schedule; 0 when there is no usable key.
-  std::int32_t KeyLength() const;
-  // Marks the object busy and returns the key length, or leaves STATUS_NO_KEY and
-  // returns 0 when there is no usable key.
-  std::int32_t BeginKeyedOperation();
   // The operation's outcome becomes the status number.
   void Finish(std::int32_t status);
   HRESULT TransformFile(VARIANT vin, FileOperation operation);

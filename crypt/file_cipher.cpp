@@ -28,6 +28,7 @@ std::int32_t EncryptFileBeside(CDunlow& dunlow, const char* inputPath, const cha
                                const unsigned char* key, std::int32_t keyLength) {
   BlowfishEngine engine;
   if (!engine.IsAllocated()) return STATUS_OUT_OF_MEMORY;
+  if (!engine.Initialize(key, keyLength)) return STATUS_NO_KEY;  // nothing is written without a key
   // The result holds the length header and ciphertext only: released without a wipe.
   HelperBuffer outputPath(dunlow), content(dunlow), result(dunlow, HelperBuffer::Holds::CiphertextOnly);
 
@@ -43,7 +44,6 @@ std::int32_t EncryptFileBeside(CDunlow& dunlow, const char* inputPath, const cha
   if (status < 0) return status;
   for (std::uint32_t i = 0; i < headerSize; ++i) result.Get()[i] = static_cast<unsigned char>(L >> (8 * i));
 
-  engine.Initialize(key, keyLength);
   engine.Encode(content.Get(), result.Get() + headerSize, L);
   return dunlow.SFileWriteA(result.Get(), total, outputPath.Text());
 }
@@ -52,6 +52,7 @@ std::int32_t DecryptFileBeside(CDunlow& dunlow, const char* inputPath, const cha
                                const unsigned char* key, std::int32_t keyLength) {
   BlowfishEngine engine;
   if (!engine.IsAllocated()) return STATUS_OUT_OF_MEMORY;
+  if (!engine.Initialize(key, keyLength)) return STATUS_NO_KEY;
   // The content is the input file as it is stored (a length header and ciphertext):
   // released without a wipe. The result is plaintext and is wiped.
   HelperBuffer outputPath(dunlow), content(dunlow, HelperBuffer::Holds::CiphertextOnly), result(dunlow);
@@ -72,7 +73,6 @@ std::int32_t DecryptFileBeside(CDunlow& dunlow, const char* inputPath, const cha
 
   status = dunlow.Smalloc(result.Receive(), BlowfishEngine::GetOutputLength(cipherLength));
   if (status < 0) return status;
-  engine.Initialize(key, keyLength);
   engine.Decode(content.Get() + headerSize, result.Get(), cipherLength);
   return dunlow.SFileWriteA(result.Get(), L, outputPath.Text());
 }

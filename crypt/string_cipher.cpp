@@ -9,12 +9,12 @@ std::int32_t EncryptToBase64(CPemmet& pemmet, const unsigned char* plaintext, st
                              const unsigned char* key, std::int32_t keyLength, unsigned char** base64Text) {
   BlowfishEngine engine;
   if (!engine.IsAllocated()) return STATUS_OUT_OF_MEMORY;
+  if (!engine.Initialize(key, keyLength)) return STATUS_NO_KEY;  // nothing may be enciphered without a key
   const std::uint32_t padded = BlowfishEngine::GetOutputLength(r);
   if (padded < r) return STATUS_OUT_OF_MEMORY;  // no whole number of blocks fits 32 bits
   std::int32_t status = pemmet.Smalloc(pemmet.GetMyMemInPP(), padded);
   if (status < 0) return status;
 
-  engine.Initialize(key, keyLength);
   engine.Encode(plaintext, pemmet.GetMyMemInP(), r);
 
   const std::int32_t m = pemmet.SInBase64Main(CPemmet::kEncode, padded, 0);
@@ -26,6 +26,7 @@ std::int32_t DecryptFromBase64(CPemmet& pemmet, std::uint32_t r, const unsigned 
                                unsigned char** text) {
   BlowfishEngine engine;
   if (!engine.IsAllocated()) return STATUS_OUT_OF_MEMORY;
+  if (!engine.Initialize(key, keyLength)) return STATUS_NO_KEY;
   const std::int32_t d = pemmet.SInBase64Main(CPemmet::kDecode, r, 0);
   if (d < 0) return d;
 
@@ -34,7 +35,6 @@ std::int32_t DecryptFromBase64(CPemmet& pemmet, std::uint32_t r, const unsigned 
   const std::int32_t status = pemmet.SmallocChar(&result, static_cast<std::uint32_t>(d) + 8);
   if (status < 0) return status;
 
-  engine.Initialize(key, keyLength);
   engine.Decode(pemmet.GetMyMemOutP(), result, static_cast<std::uint32_t>(d));
   *text = result;
   return STATUS_OK;

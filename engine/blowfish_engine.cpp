@@ -40,9 +40,14 @@ BlowfishEngine::~BlowfishEngine() {
   delete[] SBoxes;
 }
 
-void BlowfishEngine::Initialize(const unsigned char* key, std::int32_t keyLength) {
-  if (!IsAllocated() || key == nullptr || keyLength < 1) return;
+// Tables that no schedule filled would encipher with whatever the heap left there, or
+// with an earlier key: a refused key leaves the engine unable to encode at all.
+bool BlowfishEngine::Initialize(const unsigned char* key, std::int32_t keyLength) {
+  Keyed = false;
+  if (!IsAllocated() || key == nullptr || keyLength < 1) return false;
   detail::ActiveBlowfishKernels().schedule(PArray, SBoxes, key, static_cast<std::uint32_t>(keyLength));
+  Keyed = true;
+  return true;
 }
 
 // Sixteen rounds written out: a and b alternate as the left half, so no exchange is needed.
@@ -105,6 +110,7 @@ std::uint32_t BlowfishEngine::GetOutputLength(std::uint32_t n) {
 // here and enciphered on its own.
 std::uint32_t BlowfishEngine::Encode(const unsigned char* input, unsigned char* output,
                                      std::uint32_t n) const {
+  if (!Keyed) return 0;
   const std::uint32_t whole = n - n % kBlockSize;
   detail::ActiveBlowfishKernels().encipher(PArray, SBoxes, input, output, whole / kBlockSize);
   if (whole != n) {
@@ -120,8 +126,9 @@ std::uint32_t BlowfishEngine::Encode(const unsigned char* input, unsigned char* 
   return GetOutputLength(n);
 }
 
-void BlowfishEngine::Decode(const unsigned char* input, unsigned char* output,
+bool BlowfishEngine::Decode(const unsigned char* input, unsigned char* output,
                             std::uint32_t n) const {
+  if (!Keyed) return false;
   const std::uint32_t whole = n - n % kBlockSize;
   detail::ActiveBlowfishKernels().decipher(PArray, SBoxes, input, output, whole / kBlockSize);
   if (whole != n) {
@@ -133,6 +140,7 @@ void BlowfishEngine::Decode(const unsigned char* input, unsigned char* output,
     StoreLittleEndian(output + whole, L);
     StoreLittleEndian(output + whole + 4, R);
   }
+  return true;
 }
 
 }  // namespace corvane

@@ -2,7 +2,10 @@
 # Installs what the build and the tests need on Debian 12, and nothing that is
 # already there: a second run only checks and returns at once.
 #   scripts/bootstrap.sh [extra ...]   extras: bench (OpenSSL, libgcrypt, gnuplot), fuzz (clang)
+# The 32-bit Wine (package wine32 of the i386 architecture) runs the x86 build; it is
+# installed only where the kernel runs 32-bit programs (scripts/probe-ia32.sh).
 set -euo pipefail
+cd "$(dirname "$0")/.."
 
 packages=()
 need_command() { command -v "$1" >/dev/null 2>&1 || packages+=("$2"); }
@@ -23,6 +26,12 @@ need_file /usr/src/googletest/CMakeLists.txt googletest
 need_file /usr/share/i18n/locales/ja_JP locales
 need_command localedef libc-bin
 
+i386=no
+if scripts/probe-ia32.sh; then
+  i386=yes
+  need_file /usr/lib/wine/wine wine32:i386
+fi
+
 for extra in "$@"; do
   case "$extra" in
     bench)
@@ -42,11 +51,13 @@ if [ ${#packages[@]} -eq 0 ]; then
   exit 0
 fi
 
-# Never the i386 architecture: 32-bit Linux programs cannot run on these machines.
 mapfile -t packages < <(printf '%s\n' "${packages[@]}" | sort -u)
 echo "bootstrap: installing ${packages[*]}"
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 export DEBIAN_FRONTEND=noninteractive
+if [ "$i386" = yes ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $sudo dpkg --add-architecture i386
+fi
 $sudo apt-get update -qq
 $sudo apt-get install -y -qq "${packages[@]}" >/dev/null

@@ -64,12 +64,22 @@ STDMETHODIMP CryptClassFactory::LockServer(BOOL lock) {
   return S_OK;
 }
 
+// Called by the module services with the class table's row as the out-pointer, which
+// other threads read without a lock: the row receives the class object only once the
+// table's reference is held. A thread that saw an object still at count 0 would take
+// and drop a reference of its own and destroy the object that the row keeps.
 HRESULT WINAPI CreateClassFactory(void* createInstance, REFIID iid, void** object) {
+  if (object == nullptr) return E_POINTER;
   CryptClassFactory* factory =
       new (std::nothrow) CryptClassFactory(reinterpret_cast<atl::CreatorFunction*>(createInstance));
   if (factory == nullptr) return E_OUTOFMEMORY;
-  const HRESULT hr = factory->QueryInterface(iid, object);
-  if (FAILED(hr)) delete factory;  // no reference was handed out
+  void* referenced = nullptr;
+  const HRESULT hr = factory->QueryInterface(iid, &referenced);
+  if (FAILED(hr)) {
+    delete factory;  // no reference was handed out
+    return hr;
+  }
+  __atomic_store_n(object, referenced, __ATOMIC_RELEASE);
   return hr;
 }
 

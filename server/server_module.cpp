@@ -3,9 +3,12 @@
 #include <windows.h>
 #include <ole2.h>
 
+#include <cwchar>
+
 #include "atl30.h"
 #include "class_factory.h"
 #include "common/com_holders.h"
+#include "common/registry_views.h"
 #include "corvane.h"
 #include "crypt_instances.h"
 #include "resource.h"
@@ -50,7 +53,30 @@ void ReleaseClassObjects() {
   }
 }
 
+// True while HKCR\TypeLib\{library}\<major>.<minor> exists (the versions in hex, as
+// RegisterTypeLib writes them).
+bool TypeLibraryVersionRegistered(const TLIBATTR& attributes) {
+  wchar_t key[80] = L"TypeLib\\";
+  if (StringFromGUID2(attributes.guid, key + 8, 40) == 0) return false;
+  const size_t at = lstrlenW(key);
+  swprintf(key + at, sizeof key / sizeof key[0] - at, L"\\%x.%x", attributes.wMajorVerNum, attributes.wMinorVerNum);
+  HKEY version = nullptr;
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key, 0, KEY_READ, &version) != ERROR_SUCCESS) return false;
+  RegCloseKey(version);
+  return true;
+}
+
+// The class's own key under CLSID in this process's registry view, as the registry
+// script's unregistration removes it.
+HRESULT RemoveClassKey() {
+  wchar_t key[80] = L"CLSID\\";
+  if (StringFromGUID2(CLSID_Crypt, key + 6, 40) == 0) return E_UNEXPECTED;
+  const LSTATUS status = RegDeleteTreeW(HKEY_CLASSES_ROOT, key);
+  return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND ? S_OK : HRESULT_FROM_WIN32(status);
+}
+
 // The registration of the type library found in resource 1 of this module is removed.
+// Unregistering again succeeds: what is gone already is no failure.
 HRESULT UnregisterTypeLibrary() {
   wchar_t path[MAX_PATH];
   const DWORD length = GetModuleFileNameW(ServerModule.m_hInst, path, MAX_PATH);
@@ -61,8 +87,10 @@ HRESULT UnregisterTypeLibrary() {
   TLIBATTR* attributes = nullptr;
   hr = library->GetLibAttr(&attributes);
   if (FAILED(hr)) return hr;
-  hr = UnRegisterTypeLib(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum, attributes->lcid,
-                         attributes->syskind);
+  hr = TypeLibraryVersionRegistered(*attributes)
+           ? UnRegisterTypeLib(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum, attributes->lcid,
+                               attributes->syskind)
+           : S_OK;
   library->ReleaseTLibAttr(attributes);
   return hr;
 }
@@ -88,17 +116,26 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
 
 extern "C" HRESULT WINAPI DllCanUnloadNow() { return ServerModule.m_nLockCnt == 0 ? S_OK : S_FALSE; }
 
+// The out-pointer is null after every failure: an unknown class, no memory, a module
+// whose services refused it.
 extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
+  if (object == nullptr) return E_POINTER;
+  *object = nullptr;
   if (!corvane::g_moduleReady) return E_UNEXPECTED;
-  // The class object is created once; the class-table lock makes the first requests of
-  // several threads wait for it (Wine's atl.dll does not take that lock itself).
-  if (corvane::ObjectMap[0].pCF == nullptr) {
+  // The class object is created once, under the class-table lock, which makes the first
+  // requests of several threads wait for it (Wine's atl.dll does not take that lock
+  // itself). Once the row holds it, it holds the table's reference (CreateClassFactory)
+  // and stays until the module goes, so later requests need no lock.
+  HRESULT hr;
+  if (__atomic_load_n(&corvane::ObjectMap[0].pCF, __ATOMIC_ACQUIRE) == nullptr) {
     EnterCriticalSection(&ServerModule.m_csObjMap);
-    const HRESULT hr = AtlModuleGetClassObject(&ServerModule, clsid, iid, object);
+    hr = AtlModuleGetClassObject(&ServerModule, clsid, iid, object);
     LeaveCriticalSection(&ServerModule.m_csObjMap);
-    return hr;
+  } else {
+    hr = AtlModuleGetClassObject(&ServerModule, clsid, iid, object);
   }
-  return AtlModuleGetClassObject(&ServerModule, clsid, iid, object);
+  if (FAILED(hr)) *object = nullptr;
+  return hr;
 }
 
 extern "C" HRESULT WINAPI DllRegisterServer() {
@@ -109,9 +146,12 @@ extern "C" HRESULT WINAPI DllRegisterServer() {
 // Removes what DllRegisterServer wrote: the keys of the registry script (the CLSID key
 // itself stays) and the type library's registration. Done here rather than by
 // AtlModuleUnregisterServerEx, which removes nothing in Wine's atl.dll.
+// While the DLL of the other bitness is still registered in the other registry view,
+// only this view's class key goes: the ProgID keys are shared by both views.
 extern "C" HRESULT WINAPI DllUnregisterServer() {
   if (!corvane::g_moduleReady) return E_UNEXPECTED;
-  const HRESULT hr = corvane::UpdateClassRegistry(FALSE);
+  const HRESULT hr = corvane::OtherRegistryViewRegistersClass(CLSID_Crypt) ? corvane::RemoveClassKey()
+                                                                          : corvane::UpdateClassRegistry(FALSE);
   if (FAILED(hr)) return hr;
   return corvane::UnregisterTypeLibrary();
 }

@@ -25,6 +25,9 @@ class Failure {
   Failure& AppendHex(unsigned long value, int digits);
   // Adds the plain words for a failure HRESULT.
   Failure& AppendReason(HRESULT hr);
+  // Adds the kind of a value as a script's user knows it: Empty, Null, Nothing, a String,
+  // an object, an array of Variant, ...
+  Failure& AppendKind(const VARIANT* value);
 
   HRESULT Code() const { return code_; }
   const wchar_t* Text() const { return text_; }
@@ -37,7 +40,8 @@ class Failure {
 
 // Standard automation coercion of an argument to a string, after following VT_BYREF
 // references. A byte array (VT_ARRAY | VT_UI1, directly or by reference) gives the
-// string made of its bytes. VT_NULL and values without a string form fail.
+// string made of its bytes. VT_NULL and values without a string form fail, naming the
+// kind of value; a chain of references deeper than the limit fails with E_INVALIDARG.
 HRESULT CoerceArgumentToText(const VARIANT* value, const wchar_t* name, UniqueBstr& text, Failure& failure);
 
 // The string's bytes (two per UTF-16 code unit, low byte first) as a new VT_UI1 vector
@@ -59,13 +63,15 @@ HRESULT CallWithResult(IDispatch* object, const wchar_t* prog_id, const wchar_t*
 HRESULT PutProperty(IDispatch* object, const wchar_t* prog_id, const wchar_t* member, VARIANT& value,
                     Failure& failure);
 
-// Takes a call's result as a byte array: a one-dimensional VT_UI1 array (moved out of
-// result) or a string (its bytes). Anything else fails with DISP_E_TYPEMISMATCH.
+// Takes a call's result as a byte array: a one-dimensional VT_UI1 array or a string (its
+// bytes), by value or by reference (a referenced array is copied: the callee keeps it).
+// Anything else fails with DISP_E_TYPEMISMATCH.
 HRESULT TakeResultBytes(UniqueVariant& result, const wchar_t* prog_id, const wchar_t* member, UniqueSafeArray& bytes,
                         Failure& failure);
 
-// Takes a call's result coerced to a string; a value without a string form fails with
-// DISP_E_TYPEMISMATCH.
+// Takes a call's result coerced to a string, by value or by reference; a value without
+// a string form fails with DISP_E_TYPEMISMATCH, a coercion out of memory with
+// E_OUTOFMEMORY.
 HRESULT TakeResultText(UniqueVariant& result, const wchar_t* prog_id, const wchar_t* member, UniqueBstr& text,
                        Failure& failure);
 

@@ -16,6 +16,7 @@
 #include <cwchar>
 #include <memory>
 
+#include "common/registry_views.h"
 #include "tamsel.h"
 #include "wrapper/module.h"
 
@@ -124,8 +125,10 @@ HRESULT Unregister() {
   ClassKey(class_key, L"");
   if (FAILED(DeleteTree(class_key))) result = SELFREG_E_CLASS;
 
-  // The ProgID goes only while it still names this class: another registration may
-  // have taken it over since.
+  // The ProgID goes only while it still names this class (another registration may have
+  // taken it over since), and only when the DLL of the other bitness is not registered
+  // in the other registry view: both views share it.
+  if (corvane::OtherRegistryViewRegistersClass(CLSID_Wrapper)) return result;
   wchar_t clsid[40];
   StringFromGUID2(CLSID_Wrapper, clsid, 40);
   wchar_t named[40] = {};

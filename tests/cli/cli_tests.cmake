@@ -8,8 +8,8 @@ else()
   set(child_process cli/child_process_posix.cpp cli/cli_posix_test.cpp)
 endif()
 
-# The shipped executable imports system DLLs only, in both Windows builds; the x86
-# build runs nothing else, so it builds no test program for the tool either.
+# The shipped executable imports system DLLs only, in both Windows builds. A build whose
+# tests cannot run here builds no test program for the tool either.
 if(WIN32)
   corvane_check_imports(corvane)
   if(NOT CORVANE_RUNS_TESTS)

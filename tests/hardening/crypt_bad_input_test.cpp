@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <winioctl.h>
 
 #include <filesystem>
 #include <functional>
@@ -217,6 +218,36 @@ TEST_F(CryptBadInput, A64MiBStringRoundTrips) {
   UniqueVariant key;
   ASSERT_EQ(InvokeWith(crypt_.Get(), kSetKey, DISPATCH_METHOD, {*cipher.Get()}, key.Receive()).hr, S_OK);
   EXPECT_EQ(Status(), STATUS_OK) << "a huge key is its first 72 bytes";
+  ExpectUsable();
+}
+
+// A 32-bit host has 2 GiB of address space: a file it cannot hold twice (the content and
+// the result) is answered with a status, never a crash, and nothing is written.
+TEST_F(CryptBadInput, FilesTooLargeForA32BitHost) {
+  if (sizeof(void*) == 8) GTEST_SKIP() << "a 64-bit host holds a 1.5 GiB file twice";
+  test::TempDir dir;
+  const fs::path big = dir.Path() / "big";
+  {
+    // Sparse where the file system allows it: the test needs the size, not the disk space.
+    const HANDLE file = CreateFileW(big.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD returned = 0;
+    DeviceIoControl(file, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &returned, nullptr);
+    LARGE_INTEGER size;
+    size.QuadPart = LONGLONG{1536} << 20;
+    const bool sized = SetFilePointerEx(file, size, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+    CloseHandle(file);
+    ASSERT_TRUE(sized);
+  }
+  for (const auto& [dispid, method] : {std::pair{kFileEnCrypt, "FileEnCrypt"}, std::pair{kFileDeCrypt, "FileDeCrypt"}}) {
+    SCOPED_TRACE(method);
+    UniqueVariant keep, ignored;
+    ASSERT_EQ(InvokeWith(crypt_.Get(), dispid, DISPATCH_METHOD, {StringOf(keep, big.wstring())}, ignored.Receive()).hr,
+              S_OK);
+    const LONG status = Status();
+    EXPECT_TRUE(status == STATUS_OUT_OF_MEMORY || status == STATUS_CANNOT_READ_INPUT) << status;
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"big"}) << "no output file, no temporary file";
+  }
   ExpectUsable();
 }
 

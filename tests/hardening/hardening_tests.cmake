@@ -2,7 +2,9 @@
 add_executable(hardening_tests
   hardening/crypt_bad_input_test.cpp
   hardening/crypt_long_run_test.cpp
-  hardening/crypt_threads_test.cpp)
+  hardening/crypt_threads_test.cpp
+  hardening/class_object_race_test.cpp
+  hardening/crypt_key_change_test.cpp)
 target_compile_definitions(hardening_tests PRIVATE "CORVANE_DLL_PATH=L\"Z:$<TARGET_FILE:Corvane>\"")
 target_link_libraries(hardening_tests PRIVATE corvane_interface crypt_core project_options gtest_main psapi)
 add_dependencies(hardening_tests Corvane)
@@ -12,9 +14,12 @@ if(NOT CORVANE_RUNS_TESTS)
   return()
 endif()
 corvane_wine_test(corvane_bad_input REQUIRES corvane_registered COMMAND hardening_tests --gtest_filter=CryptBadInput.*)
+corvane_wine_test(corvane_key_change REQUIRES corvane_registered COMMAND hardening_tests --gtest_filter=*CryptKeyChange.*)
 corvane_wine_test(corvane_threads REQUIRES corvane_registered COMMAND hardening_tests --gtest_filter=CryptThreads.*)
+corvane_wine_test(corvane_class_object_race REQUIRES corvane_registered
+  COMMAND hardening_tests --gtest_filter=ClassObjectRace.*:ClassObjectFreshLoad.*)
 corvane_wine_test(corvane_long_run REQUIRES corvane_registered COMMAND hardening_tests --gtest_filter=CryptLongRun.*)
-foreach(script corvane_bad_input.vbs corvane_bad_input.js)
+foreach(script corvane_bad_input.vbs corvane_bad_input.js corvane_key_change.vbs corvane_key_change.js)
   corvane_script_test(${CMAKE_CURRENT_LIST_DIR}/../scripts/${script} REQUIRES corvane_registered)
 endforeach()
 
@@ -32,6 +37,13 @@ target_compile_definitions(wrapper_hardening_tests PRIVATE
 target_link_libraries(wrapper_hardening_tests PRIVATE
   fixture_cipher tamsel_interface project_options gtest psapi ole32 oleaut32 advapi32 version uuid)
 add_dependencies(wrapper_hardening_tests TamselWrapper TamselFixtures)
+if(CORVANE_ARCH STREQUAL "x86")
+  # The 64 MiB round trip holds several copies of the text at once (the test's own, the
+  # BSTRs, the byte arrays and the Base64 text, which is 2.7 times as large as UTF-16):
+  # more than 2 GiB of address space. Large-address-aware, a 32-bit process gets 4 GiB
+  # on 64-bit Windows, as a 32-bit IIS worker process does.
+  target_link_options(wrapper_hardening_tests PRIVATE -Wl,--large-address-aware)
+endif()
 corvane_wine_test(wrapper_bad_input COMMAND wrapper_hardening_tests --gtest_filter=WrapperBadInput.*)
 set_tests_properties(wrapper_bad_input PROPERTIES
   FIXTURES_REQUIRED "wine;tamsel_registered" RESOURCE_LOCK tamsel_registry)

@@ -216,5 +216,40 @@ TEST(BlowfishEngine, InitializeStartsAgainFromThePiTables) {
   EXPECT_EQ(EncodeAll(fresh, data), EncodeAll(reused, data));
 }
 
+// Tables that no key schedule filled must never encipher: a fresh engine, and one whose
+// new key was refused, write nothing at all rather than output under an unknown key or
+// under the key before.
+TEST(BlowfishEngine, AnUnkeyedEngineWritesNothing) {
+  const Bytes data(21, 'p');
+  const std::string good = "good key";
+  const struct {
+    const char* name;
+    const unsigned char* key;  // the last key given, after "good key"; null: no key at all
+    std::int32_t length;
+  } cases[] = {
+      {"never keyed", nullptr, 0},
+      {"a null key after a good one", nullptr, 5},
+      {"an empty key after a good one", reinterpret_cast<const unsigned char*>("x"), 0},
+      {"a negative length after a good one", reinterpret_cast<const unsigned char*>("x"), -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    BlowfishEngine engine;
+    if (std::strcmp(c.name, "never keyed") != 0) {
+      Key(engine, good);
+      engine.Initialize(c.key, c.length);
+    }
+    Bytes out(24, 0xEE);
+    EXPECT_EQ(engine.Encode(data.data(), out.data(), static_cast<std::uint32_t>(data.size())), 0u);
+    EXPECT_EQ(out, Bytes(24, 0xEE)) << "Encode wrote into the output";
+    engine.Decode(data.data(), out.data(), static_cast<std::uint32_t>(data.size()));
+    EXPECT_EQ(out, Bytes(24, 0xEE)) << "Decode wrote into the output";
+    // A good key afterwards keys the engine again.
+    Key(engine, good);
+    EXPECT_EQ(engine.Encode(data.data(), out.data(), static_cast<std::uint32_t>(data.size())), 24u);
+    EXPECT_NE(out, Bytes(24, 0xEE));
+  }
+}
+
 }  // namespace
 }  // namespace corvane

@@ -171,6 +171,19 @@ TEST(FileCipher, UnreadableInputsAndUnwritableOutputsAreStatuses) {
   EXPECT_EQ(Encrypt("k", dir.File("fine")), STATUS_OK);
 }
 
+// Without a key (an empty one, as a caller passes when it holds none) nothing is
+// enciphered and nothing is written: a file under tables that no key schedule filled
+// would be almost plaintext.
+TEST(FileCipher, WithoutAKeyNothingIsWritten) {
+  TempDir dir;
+  WriteFileBytes(dir.File("plain"), Bytes(100, 'p'));
+  EXPECT_EQ(Encrypt("", dir.File("plain")), STATUS_NO_KEY);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("plain.bf")));
+  WriteFileBytes(dir.File("cipher"), test::EncryptedFile(8, Bytes(8, 'c')));
+  EXPECT_EQ(Decrypt("", dir.File("cipher")), STATUS_NO_KEY);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("cipher.bf")));
+}
+
 // Names whose ".bf" name is near the 255-character limit: the temporary file beside the
 // output must fit too (the usual temporary name is 12 or more characters longer).
 TEST(FileCipher, NamesNearTheLengthLimitEncryptAndDecrypt) {

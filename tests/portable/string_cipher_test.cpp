@@ -105,5 +105,10 @@ TEST(StringCipher, EmptyBase64GivesEmptyText) {
   EXPECT_EQ(Decrypt("k", " \r\n"), "");
 }
 
+TEST(StringCipher, WithoutAKeyNothingIsEnciphered) {
+  EXPECT_EQ(Encrypt("", Bytes{'p', 'l', 'a', 'i', 'n'}), "<status " + std::to_string(STATUS_NO_KEY) + ">");
+  EXPECT_EQ(Decrypt("", "AAAAAAAAAAA="), "<status " + std::to_string(STATUS_NO_KEY) + ">");
+}
+
 }  // namespace
 }  // namespace corvane

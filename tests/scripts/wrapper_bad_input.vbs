@@ -65,6 +65,18 @@ For Each row In rows
   Usable row(0)
 Next
 
+' The description names the kind of value in the words of VBScript.
+Dim kinds : kinds = Array( _
+  Array("Array", Array(1, 2), "iStr is an array of Variant and cannot be converted to text"), _
+  Array("Nothing", Nothing, "iStr is Nothing and cannot be converted to text"), _
+  Array("Object", other, "iStr is an object without a default value and cannot be converted to text"))
+For Each row In kinds
+  Err.Clear
+  r = w.TwofishEncrypt(row(1), "key")
+  Check Err.Number = TypeMismatch And Err.Description = row(2), _
+    "the description for " & row(0) & ": " & Hex(Err.Number) & " " & Err.Description
+Next
+
 ' Wrong argument counts: VBScript's error 450.
 Err.Clear
 r = w.TwofishEncrypt("only the text")

@@ -66,6 +66,7 @@ TEST_F(CorvaneServer, ClassObjectRequestsThatFail) {
   EXPECT_EQ(object, nullptr);
   object = reinterpret_cast<void*>(1);
   EXPECT_EQ(dll.DllGetClassObject(IID_ICrypt, IID_IClassFactory, &object), CLASS_E_CLASSNOTAVAILABLE);
+  EXPECT_EQ(object, nullptr) << "the out-pointer is null after every failure";
   EXPECT_EQ(dll.DllGetClassObject(CLSID_Crypt, IID_IClassFactory, nullptr), E_POINTER);
 }
 

@@ -70,6 +70,29 @@ TEST(Registration, Regsvr32RegistersUnregistersAndRegistersAgain) {
   EXPECT_EQ(Value(L"Corvane.Crypt\\CurVer"), L"Corvane.Crypt.1");
 }
 
+// Uninstallers may unregister twice: the second time succeeds and removes nothing
+// more, neither the CLSID key nor another class beside this one.
+TEST(Registration, UnregisteringTwiceSucceedsAndRemovesNothingMore) {
+  struct Reregister {
+    ~Reregister() { EXPECT_EQ(RunRegsvr32(L"/s"), 0u); }
+  } reregister;
+  const std::wstring neighbour = L"CLSID\\{0D6A4F1E-2E0B-4C51-9D39-6C9F4B7A1E13}";
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, neighbour.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+
+  ASSERT_EQ(RunRegsvr32(L"/u /s"), 0u);
+  EXPECT_FALSE(KeyExists(kClassKey));
+  EXPECT_FALSE(KeyExists(std::wstring(kTypeLibKey) + L"\\1.0"));
+  EXPECT_EQ(RunRegsvr32(L"/u /s"), 0u) << "a second unregistration fails";
+  EXPECT_TRUE(KeyExists(L"CLSID"));
+  EXPECT_TRUE(KeyExists(neighbour));
+  EXPECT_FALSE(KeyExists(kClassKey));
+  EXPECT_FALSE(KeyExists(L"Corvane.Crypt"));
+  RegDeleteTreeW(HKEY_CLASSES_ROOT, neighbour.c_str());
+}
+
 TEST(Registration, ObjectsAreCreatedByProgId) {
   test::ComApartment apartment;
   CLSID clsid;

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Static checks of a built Windows binary, for the build that cannot run here (x86).
+"""Static checks of a built Windows binary, beside the tests that run it under Wine.
 
 Reads the PE file itself: machine, imported DLLs, exported names and the resource
 directory (type, name, language and the raw bytes of a resource).

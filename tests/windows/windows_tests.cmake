@@ -1,5 +1,5 @@
-# Windows-only tests. The x64 build runs them under Wine; both builds check their
-# binaries statically.
+# Windows-only tests. Each build runs them under the Wine of its bitness (x64: 64-bit
+# Wine, x86: 32-bit Wine) and checks its binaries statically.
 set(static_checks ${CMAKE_CURRENT_LIST_DIR}/../static/check_pe.py)
 if(CORVANE_ARCH STREQUAL "x64")
   set(pe_machine amd64)
@@ -30,7 +30,8 @@ endif()
 
 # One private prefix for the whole run, its server started once and stopped at the end.
 add_test(NAME wine_prefix_setup
-  COMMAND ${PROJECT_SOURCE_DIR}/cmake/wine-prefix.sh setup ${CORVANE_WINE_DIR} $<TARGET_FILE:wine_desktop_keeper>)
+  COMMAND ${PROJECT_SOURCE_DIR}/cmake/wine-prefix.sh setup ${CORVANE_WINE_DIR} $<TARGET_FILE:wine_desktop_keeper>
+          ${CORVANE_WINE_KEEPER_OPTION})
 add_test(NAME wine_prefix_cleanup COMMAND ${PROJECT_SOURCE_DIR}/cmake/wine-prefix.sh cleanup ${CORVANE_WINE_DIR})
 set_tests_properties(wine_prefix_setup PROPERTIES FIXTURES_SETUP wine)
 set_tests_properties(wine_prefix_cleanup PROPERTIES FIXTURES_CLEANUP wine)
@@ -55,7 +56,7 @@ function(corvane_script_test script)
   get_filename_component(name ${script} NAME)
   string(REPLACE "/" "\\" windows_script "Z:${script}")
   corvane_wine_test(script_${name} REQUIRES ${arg_REQUIRES}
-    COMMAND ${PROJECT_SOURCE_DIR}/cmake/wine-run.sh ${CORVANE_WINE_DIR} cscript //nologo ${windows_script})
+    COMMAND ${CORVANE_WINE_RUN} cscript //nologo ${windows_script})
   set_tests_properties(script_${name} PROPERTIES
     PASS_REGULAR_EXPRESSION "${name}: all checks passed" FAIL_REGULAR_EXPRESSION "FAIL")
 endfunction()

@@ -241,7 +241,14 @@ TEST_F(WrapperCalls, ResultsTheWrapperAcceptsGiveTheSameOutcome) {
                {L"bDecrypt=string", false, Narrow(text)},
                {L"bDecrypt=offset", false, Narrow(text)},
                {L"bDecrypt=replace", false, Narrow(text)},
-               {L"bDecrypt=nullarray", false, ""}};
+               {L"bDecrypt=nullarray", false, ""},
+               // Results handed by reference, to a value the callee keeps: bytes like text.
+               {L"bEncrypt=byref", true, encrypted},
+               {L"bEncrypt=byrefstring", true, encrypted},
+               {L"enBase64Bin=byref", true, encrypted},
+               {L"deBase64Bin=byref", false, Narrow(text)},
+               {L"bDecrypt=byref", false, Narrow(text)},
+               {L"bDecrypt=byrefstring", false, Narrow(text)}};
   for (const auto& c : cases) {
     SCOPED_TRACE(Narrow(c.faults));
     ScopedFaults faults(c.faults);

@@ -13,7 +13,38 @@ constexpr wchar_t kGoodText[] = L"secret";
 constexpr wchar_t kKey[] = L"key";
 
 // Argument kinds of the table.
-enum class Arg { kGood, kNull, kMissing, kNullReference, kMatrix, kText };
+enum class Arg {
+  kGood, kNull, kMissing, kNullReference, kMatrix, kText, kNothing, kVariantArray, kObject, kObjectOutOfMemory,
+  kDeepReference
+};
+
+// An argument object whose default value (DISPID_VALUE) fails with its HRESULT.
+class FailingDefaultValue final : public IDispatch {
+ public:
+  explicit FailingDefaultValue(HRESULT hr) : hr_(hr) {}
+  STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
+    if (riid != IID_IUnknown && riid != IID_IDispatch) {
+      *object = nullptr;
+      return E_NOINTERFACE;
+    }
+    *object = this;
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return 2; }  // static lifetime
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+  STDMETHODIMP GetTypeInfoCount(UINT* count) override {
+    *count = 0;
+    return S_OK;
+  }
+  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return DISP_E_BADINDEX; }
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return DISP_E_UNKNOWNNAME; }
+  STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return hr_; }
+
+ private:
+  HRESULT hr_;
+};
+FailingDefaultValue g_without_default_value(DISP_E_MEMBERNOTFOUND);
+FailingDefaultValue g_default_value_out_of_memory(E_OUTOFMEMORY);
 
 struct FailureCase {
   const wchar_t* faults;
@@ -31,7 +62,18 @@ const FailureCase kCases[] = {
     {L"", true, Arg::kNull, Arg::kGood, nullptr, DISP_E_TYPEMISMATCH, L"iStr is Null and cannot be converted to text", ""},
     {L"", false, Arg::kGood, Arg::kNull, nullptr, DISP_E_TYPEMISMATCH, L"iKeyStr is Null and cannot be converted to text", ""},
     {L"", true, Arg::kNull, Arg::kNull, nullptr, DISP_E_TYPEMISMATCH, L"iKeyStr is Null and cannot be converted to text", ""},
-    {L"", true, Arg::kMissing, Arg::kGood, nullptr, DISP_E_TYPEMISMATCH, L"iStr cannot be converted to text: type mismatch", ""},
+    {L"", true, Arg::kMissing, Arg::kGood, nullptr, DISP_E_TYPEMISMATCH,
+     L"iStr is a missing argument and cannot be converted to text", ""},
+    {L"", true, Arg::kGood, Arg::kNothing, nullptr, DISP_E_TYPEMISMATCH,
+     L"iKeyStr is Nothing and cannot be converted to text", ""},
+    {L"", false, Arg::kVariantArray, Arg::kGood, nullptr, DISP_E_TYPEMISMATCH,
+     L"iStr is an array of Variant and cannot be converted to text", ""},
+    {L"", true, Arg::kObject, Arg::kGood, nullptr, DISP_E_TYPEMISMATCH,
+     L"iStr is an object without a default value and cannot be converted to text", ""},
+    {L"", true, Arg::kObjectOutOfMemory, Arg::kGood, nullptr, E_OUTOFMEMORY,
+     L"iStr could not be converted to text: out of memory", ""},
+    {L"", true, Arg::kGood, Arg::kDeepReference, nullptr, E_INVALIDARG,
+     L"iKeyStr cannot be converted to text: it refers to a value through more than 8 references", ""},
     {L"", true, Arg::kGood, Arg::kNullReference, nullptr, E_POINTER, L"iKeyStr cannot be converted to text: null reference", ""},
     {L"", false, Arg::kMatrix, Arg::kGood, nullptr, DISP_E_TYPEMISMATCH,
      L"iStr cannot be converted to text: the byte array has more than one dimension", ""},
@@ -50,10 +92,10 @@ const FailureCase kCases[] = {
     {L"", false, Arg::kText, Arg::kGood, L"not Base64!", NTE_BAD_DATA,
      L"Ostrel.Base64Func.deBase64Bin failed: not valid Base64 text", "B+ B.deBase64Bin B-"},
     {L"deBase64Bin=null", false, Arg::kGood, Arg::kGood, nullptr, DISP_E_TYPEMISMATCH,
-     L"Ostrel.Base64Func.deBase64Bin returned a value of type 0x0001 instead of a one-dimensional byte array",
+     L"Ostrel.Base64Func.deBase64Bin returned Null instead of a one-dimensional byte array",
      "B+ B.deBase64Bin B-"},
     {L"deBase64Bin=matrix", false, Arg::kGood, Arg::kGood, nullptr, DISP_E_TYPEMISMATCH,
-     L"Ostrel.Base64Func.deBase64Bin returned a value of type 0x2011 instead of a one-dimensional byte array",
+     L"Ostrel.Base64Func.deBase64Bin returned a two-dimensional array of Byte instead of a one-dimensional byte array",
      "B+ B.deBase64Bin B-"},
     // Creating the Twofish object: the Base64 object made before it is released.
     {L"Tamsel.clsTwofish=refuse", true, Arg::kGood, Arg::kGood, nullptr, E_ACCESSDENIED,
@@ -79,18 +121,21 @@ const FailureCase kCases[] = {
     {L"bEncrypt=fail", true, Arg::kGood, Arg::kGood, nullptr, E_UNEXPECTED,
      L"Tamsel.clsTwofish.bEncrypt failed: unexpected failure", "B+ T+ T.bkey T.bEncrypt T- B-"},
     {L"bEncrypt=number", true, Arg::kGood, Arg::kGood, nullptr, DISP_E_TYPEMISMATCH,
-     L"Tamsel.clsTwofish.bEncrypt returned a value of type 0x0003 instead of a one-dimensional byte array",
+     L"Tamsel.clsTwofish.bEncrypt returned a Long instead of a one-dimensional byte array",
      "B+ T+ T.bkey T.bEncrypt T- B-"},
     {L"bEncrypt=object", true, Arg::kGood, Arg::kGood, nullptr, DISP_E_TYPEMISMATCH,
-     L"Tamsel.clsTwofish.bEncrypt returned a value of type 0x0009 instead of a one-dimensional byte array",
+     L"Tamsel.clsTwofish.bEncrypt returned an object instead of a one-dimensional byte array",
      "B+ T+ T.bkey T.bEncrypt B+ B- T- B-"},
+    {L"bEncrypt=variantarray", true, Arg::kGood, Arg::kGood, nullptr, DISP_E_TYPEMISMATCH,
+     L"Tamsel.clsTwofish.bEncrypt returned an array of Variant instead of a one-dimensional byte array",
+     "B+ T+ T.bkey T.bEncrypt T- B-"},
     {L"bDecrypt=missing", false, Arg::kGood, Arg::kGood, nullptr, DISP_E_UNKNOWNNAME,
      L"Tamsel.clsTwofish has no member bDecrypt", "B+ B.deBase64Bin T+ T.bkey T- B-"},
     {L"bDecrypt=raise", false, Arg::kGood, Arg::kGood, nullptr, kRaised,
      L"Tamsel.clsTwofish.bDecrypt failed: bDecrypt failed as the test asked",
      "B+ B.deBase64Bin T+ T.bkey T.bDecrypt T- B-"},
     {L"bDecrypt=null", false, Arg::kGood, Arg::kGood, nullptr, DISP_E_TYPEMISMATCH,
-     L"Tamsel.clsTwofish.bDecrypt returned a value of type 0x0001 instead of a one-dimensional byte array",
+     L"Tamsel.clsTwofish.bDecrypt returned Null instead of a one-dimensional byte array",
      "B+ B.deBase64Bin T+ T.bkey T.bDecrypt T- B-"},
     // Damaged ciphertext: three bytes are no whole block.
     {L"", false, Arg::kText, Arg::kGood, L"AAAA", NTE_BAD_DATA,
@@ -103,17 +148,30 @@ const FailureCase kCases[] = {
      L"Ostrel.Base64Func.enBase64Bin failed: enBase64Bin failed as the test asked",
      "B+ T+ T.bkey T.bEncrypt T- B.enBase64Bin B-"},
     {L"enBase64Bin=null", true, Arg::kGood, Arg::kGood, nullptr, DISP_E_TYPEMISMATCH,
-     L"Ostrel.Base64Func.enBase64Bin returned a value of type 0x0001 that cannot be converted to text",
+     L"Ostrel.Base64Func.enBase64Bin returned Null, which cannot be converted to text",
      "B+ T+ T.bkey T.bEncrypt T- B.enBase64Bin B-"},
     {L"enBase64Bin=object", true, Arg::kGood, Arg::kGood, nullptr, DISP_E_TYPEMISMATCH,
-     L"Ostrel.Base64Func.enBase64Bin returned a value of type 0x0009 that cannot be converted to text",
+     L"Ostrel.Base64Func.enBase64Bin returned an object without a default value, which cannot be converted to text",
      "B+ T+ T.bkey T.bEncrypt T- B.enBase64Bin B+ B- B-"},
+    {L"enBase64Bin=object,value=outofmemory", true, Arg::kGood, Arg::kGood, nullptr, E_OUTOFMEMORY,
+     L"Ostrel.Base64Func.enBase64Bin returned a value that could not be converted to text: out of memory",
+     "B+ T+ T.bkey T.bEncrypt T- B.enBase64Bin B+ B- B-"},
+    {L"enBase64Bin=variantarray", true, Arg::kGood, Arg::kGood, nullptr, DISP_E_TYPEMISMATCH,
+     L"Ostrel.Base64Func.enBase64Bin returned an array of Variant, which cannot be converted to text",
+     "B+ T+ T.bkey T.bEncrypt T- B.enBase64Bin B-"},
 };
 
 // Owns the argument VARIANTs of one table row.
 class Arguments {
  public:
   Arguments(const FailureCase& c) {
+    // A chain of references one longer than the wrapper follows, ending in a text.
+    for (int i = 0; i + 1 < kChain; ++i) {
+      V_VT(&chain_[i]) = VT_BYREF | VT_VARIANT;
+      V_VARIANTREF(&chain_[i]) = &chain_[i + 1];
+    }
+    SetText(last_, L"deep");
+    chain_[kChain - 1] = *last_.Get();
     Make(text_, c.text, c.encrypt ? std::wstring(kGoodText) : Widen(ExpectedCiphertext(kGoodText, kKey)), c.literal);
     Make(key_, c.key, kKey, c.literal);
   }
@@ -122,7 +180,7 @@ class Arguments {
 
  private:
   static std::wstring Widen(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
-  static void Make(UniqueVariant& v, Arg kind, const std::wstring& good, const wchar_t* literal) {
+  void Make(UniqueVariant& v, Arg kind, const std::wstring& good, const wchar_t* literal) {
     VARIANT* p = v.Receive();
     switch (kind) {
       case Arg::kGood:
@@ -148,8 +206,28 @@ class Arguments {
         V_ARRAY(p) = SafeArrayCreate(VT_UI1, 2, bounds);
         break;
       }
+      case Arg::kNothing:
+        V_VT(p) = VT_DISPATCH;
+        V_DISPATCH(p) = nullptr;
+        break;
+      case Arg::kVariantArray:
+        V_VT(p) = VT_ARRAY | VT_VARIANT;
+        V_ARRAY(p) = SafeArrayCreateVector(VT_VARIANT, 0, 2);
+        break;
+      case Arg::kObject:
+      case Arg::kObjectOutOfMemory:
+        V_VT(p) = VT_DISPATCH;
+        V_DISPATCH(p) = kind == Arg::kObject ? &g_without_default_value : &g_default_value_out_of_memory;
+        break;
+      case Arg::kDeepReference:
+        V_VT(p) = VT_BYREF | VT_VARIANT;
+        V_VARIANTREF(p) = &chain_[0];
+        break;
     }
   }
+  static constexpr int kChain = 9;  // the first reference is the argument's own
+  VARIANT chain_[kChain] = {};
+  UniqueVariant last_;
   UniqueVariant text_, key_;
 };
 

@@ -142,8 +142,10 @@ void ExpectRegistered() {
   EXPECT_EQ(RegText(kServerKey, L"ThreadingModel"), "Apartment");
   EXPECT_EQ(RegText(L"CLSID\\{5ACC51B3-3E28-404E-97F3-AB46673B57CF}\\ProgID"), "Tamsel.Wrapper");
   EXPECT_EQ(RegText(L"CLSID\\{5ACC51B3-3E28-404E-97F3-AB46673B57CF}\\TypeLib"), "{D52E62B1-6C61-4613-BB4C-F642FEE67EF3}");
-  EXPECT_EQ(Upper(RegText(L"TypeLib\\{D52E62B1-6C61-4613-BB4C-F642FEE67EF3}\\3.0\\0\\win64")),
-            Upper(Narrow(WrapperDllPath())));
+  // The type library is registered for the platform of the DLL.
+  const wchar_t* platformKey = sizeof(void*) == 8 ? L"TypeLib\\{D52E62B1-6C61-4613-BB4C-F642FEE67EF3}\\3.0\\0\\win64"
+                                                  : L"TypeLib\\{D52E62B1-6C61-4613-BB4C-F642FEE67EF3}\\3.0\\0\\win32";
+  EXPECT_EQ(Upper(RegText(platformKey)), Upper(Narrow(WrapperDllPath())));
   // _Wrapper is marshalled through its type library.
   EXPECT_EQ(RegText(L"Interface\\{641CEA45-F9D1-4CA8-B6F9-B2AF04539BAA}\\ProxyStubClsid32"),
             "{00020424-0000-0000-C000-000000000046}");

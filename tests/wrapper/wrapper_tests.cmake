@@ -1,6 +1,6 @@
 # Tests of TamselWrapper.dll against the stand-in components of TamselFixtures.dll
-# (tests/fixtures). Both Windows builds check the two DLLs statically; the x64 build
-# registers them in the Wine prefix with regsvr32 and runs the C++ and script tests there.
+# (tests/fixtures). Both Windows builds check the two DLLs statically, register them in
+# their Wine prefix with regsvr32 and run the C++ and script tests there.
 add_test(NAME static_TamselWrapper
   COMMAND python3 ${static_checks} $<TARGET_FILE:TamselWrapper> --machine ${pe_machine} --system-imports-only
           --exports DllCanUnloadNow,DllGetClassObject,DllRegisterServer,DllUnregisterServer
@@ -9,7 +9,7 @@ add_test(NAME static_TamselWrapper
 
 corvane_check_imports(TamselFixtures fixture_cipher_tests)
 
-# The C++ tests of the wrapper are built only where they run.
+# The C++ tests of the wrapper are built only where they can run.
 if(NOT CORVANE_RUNS_TESTS)
   return()
 endif()
@@ -20,7 +20,8 @@ add_executable(wrapper_tests
   wrapper/wrapper_call_test.cpp
   wrapper/wrapper_dispatch_test.cpp
   wrapper/wrapper_failure_test.cpp
-  wrapper/wrapper_module_test.cpp)
+  wrapper/wrapper_module_test.cpp
+  wrapper/wrapper_activation_test.cpp)
 # The DLLs under test, as Windows paths (Wine's drive Z: is /).
 target_compile_definitions(wrapper_tests PRIVATE
   CORVANE_VECTOR_DIR="${vector_dir}"
@@ -30,13 +31,12 @@ target_link_libraries(wrapper_tests PRIVATE fixture_cipher tamsel_interface gtes
 add_dependencies(wrapper_tests TamselWrapper TamselFixtures)
 corvane_check_imports(wrapper_tests)
 
-set(wine_run ${PROJECT_SOURCE_DIR}/cmake/wine-run.sh ${CORVANE_WINE_DIR})
 corvane_wine_test(fixture_cipher_tests_wine COMMAND fixture_cipher_tests)
 
 # Both DLLs registered with regsvr32 for the tests that need them, unregistered after.
 foreach(dll TamselWrapper TamselFixtures)
-  add_test(NAME register_${dll} COMMAND ${wine_run} regsvr32 /s Z:$<TARGET_FILE:${dll}>)
-  add_test(NAME unregister_${dll} COMMAND ${wine_run} regsvr32 /s /u Z:$<TARGET_FILE:${dll}>)
+  add_test(NAME register_${dll} COMMAND ${CORVANE_WINE_RUN} regsvr32 /s Z:$<TARGET_FILE:${dll}>)
+  add_test(NAME unregister_${dll} COMMAND ${CORVANE_WINE_RUN} regsvr32 /s /u Z:$<TARGET_FILE:${dll}>)
   set_tests_properties(register_${dll} PROPERTIES FIXTURES_SETUP tamsel_registered FIXTURES_REQUIRED wine)
   set_tests_properties(unregister_${dll} PROPERTIES FIXTURES_CLEANUP tamsel_registered FIXTURES_REQUIRED wine)
 endforeach()
