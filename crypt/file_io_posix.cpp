@@ -60,8 +60,9 @@ bool WriteAll(int fd, const unsigned char* data, std::size_t n) {
 // process may not write (or that has no write permission at all, which root would
 // otherwise ignore) counts as read-only, as the read-only attribute does on Windows.
 TargetKind Classify(int folder, const char* name, struct stat* info) {
-  if (::fstatat(folder, name, info, AT_SYMLINK_NOFOLLOW) != 0)
-    return errno == ENOENT ? TargetKind::kMissing : TargetKind::kOther;
+  // Any other failure (a name too long, say) shows again, with its cause, when the
+  // temporary file or the move is tried.
+  if (::fstatat(folder, name, info, AT_SYMLINK_NOFOLLOW) != 0) return TargetKind::kMissing;
   if (S_ISDIR(info->st_mode)) return TargetKind::kFolder;
   if (S_ISLNK(info->st_mode)) return TargetKind::kSymbolicLink;
   if (!S_ISREG(info->st_mode)) return TargetKind::kOther;

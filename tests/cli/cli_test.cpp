@@ -529,6 +529,12 @@ TEST_F(Cli, NamesNearTheLengthLimitWork) {
     ExpectSuccess(RunWithKey({"encrypt-file", name}, "k"));
     ExpectSuccess(RunWithKey({"decrypt-file", name + ".bf", "-o", name}, "k"));
     EXPECT_EQ(Read(name), AsBytes("content"));
+#ifndef _WIN32
+    // FILE.bf.bf passes the limit: the message says so (Wine reports "not found" there).
+    if (length + 6 > 255)
+      ExpectFailure(RunWithKey({"decrypt-file", name + ".bf"}, "k"), 6,
+                    "cannot create a temporary file beside the output file: the name is too long for the file system\n");
+#endif
     EXPECT_EQ(Names(), (std::vector<std::string>{name, name + ".bf"}));
     fs::remove(dir_.Path() / name);
     fs::remove(dir_.Path() / (name + ".bf"));
