@@ -1,6 +1,8 @@
-# The chart of bench/results: gnuplot -e "dir='bench/results'" bench/chart.gp
-# Reads engine.dat, com.dat and calls.dat from dir and writes dir/chart.png.
-set terminal pngcairo size 1500,520 font "sans,10"
+# The chart of bench/results:
+#   gnuplot -e "dir='bench/results'; engine_columns=N" bench/chart.gp
+# Reads engine.dat (tab-separated, a header row, N columns), com.dat, com_x86.dat,
+# calls.dat and calls_x86.dat from dir and writes dir/chart.png.
+set terminal pngcairo size 1700,560 font "sans,10"
 set output dir."/chart.png"
 set multiplot layout 1,3
 set style data histograms
@@ -12,18 +14,22 @@ set xtics rotate by -30 scale 0
 set key top left
 set yrange [0:*]
 
-set title "Blowfish ECB, native x64 (MB/s, medians)"
+set title "Blowfish ECB, native x64 (MB/s, medians): the engine and each kernel it chose among"
 set ylabel "MB/s"
-plot dir."/engine.dat" using 2:xtic(1) title "OpenSSL BF\\_ecb\\_encrypt" lc rgb "#999999", \
-     '' using 3 title "libgcrypt" lc rgb "#6699cc", \
-     '' using 4 title "Corvane engine" lc rgb "#cc3333"
+set datafile separator "\t"
+set key below
+plot for [c=2:engine_columns] dir."/engine.dat" using c:xtic(1) title columnheader(c) noenhanced
+set datafile separator whitespace
 
-set title "64 MiB file, Corvane.dll x64 under Wine (MB/s)"
-plot dir."/com.dat" using 2:xtic(1) title "file operation" lc rgb "#cc3333", \
-     '' using 3 title "engine alone, same process" lc rgb "#999999"
+set title "64 MiB file, Corvane.dll under Wine (MB/s)"
+plot dir."/com.dat" using 2:xtic(1) title "x64 file operation" lc rgb "#cc3333", \
+     '' using 3 title "x64 engine alone, same process" lc rgb "#999999", \
+     dir."/com_x86.dat" using 2 title "x86 file operation" lc rgb "#ee8866", \
+     '' using 3 title "x86 engine alone, same process" lc rgb "#cccccc"
 
-set title "64-character text, Corvane.dll x64 under Wine"
+set key inside top left
+set title "64-character text, Corvane.dll under Wine"
 set ylabel "microseconds per call"
-set key off
-plot dir."/calls.dat" using 2:xtic(1) lc rgb "#cc3333"
+plot dir."/calls.dat" using 2:xtic(1) title "x64" lc rgb "#cc3333", \
+     dir."/calls_x86.dat" using 2 title "x86" lc rgb "#ee8866"
 unset multiplot

@@ -1,5 +1,6 @@
-// Windows-side benchmark (x64, under Wine here): Corvane.dll loaded by path and driven
-// as a client would, beside the engine's own figures from the same process.
+// Windows-side benchmark (x64 under wine64, x86 under 32-bit Wine here): Corvane.dll
+// loaded by path and driven as a client would, beside the engine's own figures from the
+// same process. The x86 build writes its files with the suffix "_x86".
 //   com_bench --data DIR [--out DIR] [--quick]
 //     enCrypt and deCrypt of a 64-character text per call, through the vtable and
 //     through IDispatch::Invoke, against the key schedule alone; FileEnCrypt and
@@ -22,6 +23,7 @@
 #include <vector>
 
 #include "bench/bench_util.h"
+#include "bench/kernel_report.h"
 #include "corvane.h"
 #include "engine/blowfish_engine.h"
 #include "engine/blowfish_kernel_sets.h"
@@ -33,6 +35,11 @@ constexpr std::size_t kFileSize = 64 * 1024 * 1024;
 constexpr std::size_t kSmallFileSize = 4096;
 const wchar_t kKey[] = L"benchmark key 16";  // 16 characters, as in the engine benchmark
 constexpr DISPID kDispEnCrypt = 3, kDispDeCrypt = 4;
+#ifdef _WIN64
+const char kArch[] = "x64", kWine[] = "wine64", kSuffix[] = "";
+#else
+const char kArch[] = "x86", kWine[] = "32-bit Wine", kSuffix[] = "_x86";
+#endif
 
 [[noreturn]] void Fail(const char* what, long code = 0) {
   std::fprintf(stderr, "com_bench: %s (0x%08lX)\n", what, static_cast<unsigned long>(code));
@@ -349,10 +356,8 @@ int Parent(const Options& options) {
     decrypts.push_back(RunChild(L"decrypt", input + L".bf"));
   }
 
-  const detail::BlowfishKernels& active = detail::ActiveBlowfishKernels();
   std::ostringstream md;
-  md << "Corvane.dll (x64) under Wine; engine kernel in this process: " << active.layout << " x" << active.width << " ("
-     << active.instructions << ").\n\n";
+  md << "Corvane.dll (" << kArch << ") under " << kWine << "; in this process, " << DescribeChoice() << "\n\n";
   md << "| Call (64-character text; key schedule: the engine's Initialize in this process) | Time per call | "
         "/ key schedule |\n|---|---:|---:|\n";
   for (const Contender& c : calls)
@@ -410,12 +415,13 @@ int Parent(const Options& options) {
         "from the page cache. Under Wine, FlushFileBuffers is an fsync of the Linux file: the flush's cost is the "
         "disk's.\n";
 
-  std::ofstream(options.out + "/com.md") << md.str();
+  const std::string suffix = kSuffix;
+  std::ofstream(options.out + "/com" + suffix + ".md") << md.str();
   std::printf("%s\n", md.str().c_str());
-  std::ofstream calls_dat(options.out + "/calls.dat");
+  std::ofstream calls_dat(options.out + "/calls" + suffix + ".dat");
   calls_dat << "# call microseconds (medians)\n";
   for (const Contender& c : calls) calls_dat << '"' << c.name << "\" " << Format("%.2f", MedianSeconds(c) * 1e6) << '\n';
-  std::ofstream dat(options.out + "/com.dat");
+  std::ofstream dat(options.out + "/com" + suffix + ".dat");
   dat << "# operation MB/s engine-MB/s (medians)\n";
   std::vector<double> es, ds;
   for (const auto& r : encrypts) es.push_back(r.seconds);

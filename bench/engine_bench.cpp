@@ -1,8 +1,9 @@
 // Native benchmark of the Blowfish engine beside OpenSSL's BF_ecb_encrypt and
 // libgcrypt's Blowfish ECB (both from Debian's -dev packages), plus the key schedules
-// and the interleave-width sweep.
+// and the interleave-width sweep; every kernel set the engine chose among has rows of
+// its own beside the engine (which runs the chosen one).
 //   engine_bench [--out DIR] [--quick]
-// Writes DIR/engine.md, DIR/engine.dat (for gnuplot) and DIR/widths.md.
+// Writes DIR/engine.md, DIR/engine.dat (for gnuplot, tab-separated) and DIR/widths.md.
 #define OPENSSL_SUPPRESS_DEPRECATED  // BF_* are deprecated in OpenSSL 3, not gone
 #include <gcrypt.h>
 #include <openssl/blowfish.h>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "bench/bench_util.h"
+#include "bench/kernel_report.h"
 #include "bench/width_kernels.h"
 #include "engine/blowfish_engine.h"
 #include "engine/blowfish_kernel_sets.h"
@@ -96,7 +98,13 @@ void CheckAgreement(const BlowfishEngine& engine, const BF_KEY& ssl, Gcrypt& gcr
 struct Row {
   std::string operation;
   double bytes;  // 0 for the key schedule
-  std::vector<Contender> contenders;  // [0] is OpenSSL, the reference
+  std::vector<Contender> contenders;  // [0] is OpenSSL, the reference; [3...] the kernel sets
+};
+
+// A kernel set on its own, over whole blocks, with tables from its own key schedule.
+struct KernelUnderTest {
+  const detail::BlowfishKernels* set;
+  std::vector<std::uint32_t> P, S;
 };
 
 std::string SizeName(std::size_t n) {
@@ -123,6 +131,21 @@ int Run(const Options& options) {
   }
   std::memset(output.data(), 0, largest);
   CheckAgreement(engine, ssl, gcrypt, Bytes(input.begin(), input.begin() + kMiB));
+
+  // The engine's choice among the kernel sets, made at its first key schedule above.
+  const std::string choiceText = DescribeChoice();
+  std::printf("%s\n\n", choiceText.c_str());
+  const detail::KernelChoice* choice = detail::PublishedBlowfishKernelChoice();
+  if (choice == nullptr) {
+    std::fprintf(stderr, "the engine published no kernel choice\n");
+    return 1;
+  }
+  std::vector<KernelUnderTest> kernelSets;
+  for (std::size_t i = 0; i < choice->count; ++i) {
+    KernelUnderTest k{choice->candidates[i].set, std::vector<std::uint32_t>(18), std::vector<std::uint32_t>(1024)};
+    k.set->schedule(k.P.data(), k.S.data(), key.data(), static_cast<std::uint32_t>(key.size()));
+    kernelSets.push_back(std::move(k));
+  }
 
   const int scale = options.quick ? 1 : 0;
   std::vector<Row> rows;
@@ -157,6 +180,13 @@ int Run(const Options& options) {
                                     engine.Decode(in, out, n32);
                                   }
                                 }});
+      for (const KernelUnderTest& k : kernelSets) {
+        const detail::BlockFunction run = encode ? k.set->encipher : k.set->decipher;
+        const std::uint32_t* P = k.P.data();
+        const std::uint32_t* S = k.S.data();
+        row.contenders.push_back(
+            {"kernel " + KernelName(*k.set), [run, P, S, in, out, n] { run(P, S, in, out, n / 8); }});
+      }
       const int repetitions = scale ? 3 : (n == largest ? 7 : 41);
       Measure(row.contenders, repetitions, n == largest ? 0.0 : 0.01, n == largest);
       rows.push_back(std::move(row));
@@ -164,48 +194,76 @@ int Run(const Options& options) {
     }
   }
 
+  // What one calibration costs, as the engine ran it at its first use.
+  std::vector<const detail::BlowfishKernels*> candidates;
+  for (std::size_t i = 0; i < choice->count; ++i) candidates.push_back(choice->candidates[i].set);
+  std::vector<Contender> calibration;
+  calibration.push_back({"calibration", [&candidates] {
+                           detail::KernelChoice scratch;
+                           detail::CalibrateBlowfishKernels(candidates.data(), candidates.size(), &scratch);
+                         }});
+  Measure(calibration, scale ? 3 : 41, 0.01);
+
   const detail::BlowfishKernels& active = detail::ActiveBlowfishKernels();
   std::ostringstream md;
-  md << "CPU: " << CpuModel() << ", " << std::thread::hardware_concurrency() << " logical CPUs. Engine kernels: "
-     << active.layout << " x" << active.width << " (" << active.instructions << ").\n\n";
+  md << "CPU: " << CpuModel() << ", " << std::thread::hardware_concurrency() << " logical CPUs.\n\n"
+     << "Chooser: " << choiceText << " One calibration takes "
+     << Format("%.1f us", MedianSeconds(calibration[0]) * 1e6) << " here (median of repeats of it).\n\n";
   md << "| Operation | OpenSSL | libgcrypt | Corvane | libgcrypt / OpenSSL | Corvane / OpenSSL |\n";
   md << "|---|---:|---:|---:|---:|---:|\n";
   std::ofstream dat(options.out + "/engine.dat");
-  dat << "# operation OpenSSL libgcrypt Corvane (MB/s, medians)\n";
+  dat << "operation\tOpenSSL BF_ecb_encrypt\tlibgcrypt\tCorvane engine";
+  for (const KernelUnderTest& k : kernelSets) dat << "\tkernel " << KernelName(*k.set);
+  dat << '\n';
   for (const Row& row : rows) {
     const Contender& ref = row.contenders[0];
-    md << "| " << row.operation;
     if (row.bytes == 0) {
+      md << "| " << row.operation;
       for (const auto& c : row.contenders) md << " | " << Format("%.2f us", MedianSeconds(c) * 1e6);
       // For time, the ratio that matters is "how much slower than OpenSSL": time / time.
       md << " | " << Format("%.3f (time)", MedianTimeRatio(row.contenders[1], ref)) << " | "
          << Format("%.3f (time)", MedianTimeRatio(row.contenders[2], ref)) << " |\n";
       continue;
     }
-    dat << '"' << row.operation << '"';
-    for (const auto& c : row.contenders) {
-      const double mbps = MegabytesPerSecond(row.bytes, MedianSeconds(c));
-      md << " | " << Format("%.0f MB/s", mbps);
-      dat << ' ' << Format("%.1f", mbps);
-    }
-    dat << '\n';
-    md << " | " << Format("%.2fx", MedianSpeedup(row.contenders[1], ref)) << " | "
+    auto mbps = [&row](const Contender& c) { return MegabytesPerSecond(row.bytes, MedianSeconds(c)); };
+    md << "| " << row.operation << " | " << Format("%.0f MB/s", mbps(row.contenders[0])) << " | "
+       << Format("%.0f MB/s", mbps(row.contenders[1])) << " | " << Format("%.0f MB/s", mbps(row.contenders[2]))
+       << " | " << Format("%.2fx", MedianSpeedup(row.contenders[1], ref)) << " | "
        << Format("%.2fx", MedianSpeedup(row.contenders[2], ref)) << " |\n";
+    dat << '"' << row.operation << '"';
+    for (const auto& c : row.contenders) dat << '\t' << Format("%.1f", mbps(c));
+    dat << '\n';
+    for (std::size_t i = 3; i < row.contenders.size(); ++i) {
+      const bool chosen = kernelSets[i - 3].set == &active;
+      md << "| " << row.operation << ", " << row.contenders[i].name << (chosen ? " (chosen)" : "") << " | | | "
+         << Format("%.0f MB/s", mbps(row.contenders[i])) << " | | "
+         << Format("%.2fx", MedianSpeedup(row.contenders[i], ref)) << " |\n";
+    }
   }
-  md << "\nMB/s = 10^6 bytes per second of the thread's CPU time, median of the repetitions; ratios are medians "
-        "of the ratios formed within each repetition (speed for the buffers, time for the key schedule: below 1 "
-        "is faster). 4 KiB and 1 MiB: 41 repetitions of samples of about 10 ms; 64 MiB: 7 repetitions of one "
-        "pass after an untimed one; key schedule: 61 repetitions.\n";
+  md << "\nCorvane = BlowfishEngine::Encode/Decode, which runs the chosen kernel; the rows below it each run one "
+        "candidate's block function directly (the same buffers, its own copy of the tables). MB/s = 10^6 bytes "
+        "per second of the thread's CPU time, median of the repetitions; ratios are medians of the ratios formed "
+        "within each repetition (speed for the buffers, time for the key schedule: below 1 is faster). 4 KiB and "
+        "1 MiB: 41 repetitions of samples of about 10 ms; 64 MiB: 7 repetitions of one pass after an untimed one; "
+        "key schedule: 61 repetitions.\n";
   std::ofstream(options.out + "/engine.md") << md.str();
   std::printf("%s\n", md.str().c_str());
 
   // The width sweep: 1 MiB encode, every kernel instantiation against OpenSSL.
   std::vector<PairedContender> sweep;
   std::vector<const WidthKernel*> kernels;
-  for (auto set : {WidthKernelsPlain, WidthKernelsBmi, WidthKernelsX86Proxy, WidthKernelsX86ProxyBmi}) {
+  std::vector<std::string> notRun;
+  for (auto set : {WidthKernelsPlain, WidthKernelsBmi, WidthKernelsX86Proxy, WidthKernelsX86ProxyBmi, WidthKernelsAvx2,
+                   WidthKernelsAvx512}) {
     const WidthKernel* table = nullptr;
     const std::size_t count = set(&table);
-    for (std::size_t i = 0; i < count; ++i) kernels.push_back(&table[i]);
+    for (std::size_t i = 0; i < count; ++i) {
+      if (detail::CpuSupports(table[i].needs)) {
+        kernels.push_back(&table[i]);
+      } else {
+        notRun.push_back(std::string(table[i].variant) + " " + table[i].layout + " x" + std::to_string(table[i].width));
+      }
+    }
   }
   // The kernels take the engine's tables; a fresh copy made by the active schedule.
   std::vector<std::uint32_t> P(18), S(1024);
@@ -251,7 +309,13 @@ int Run(const Options& options) {
            << Format("%.3f", 1 / MedianPairedSpeedup(c)) << " |\n";
   widths << "\nEach sample is paired with a sample of OpenSSL taken just before or after it; medians of "
             "those ratios over the repetitions. \"x86 proxy\": the split kernels compiled for x64 with r8 to "
-            "r15 reserved, so that they have the 7 registers of 32-bit x86 code.\n";
+            "r15 reserved, so that they have the 7 registers of 32-bit x86 code. \"gather xN\": the vector "
+            "kernels with N / 8 (AVX2) or N / 16 (AVX-512F) registers of blocks in flight.\n";
+  if (!notRun.empty()) {
+    widths << "\nNot run, this CPU lacks their instructions:";
+    for (std::size_t i = 0; i < notRun.size(); ++i) widths << (i ? ", " : " ") << notRun[i];
+    widths << ".\n";
+  }
   std::ofstream(options.out + "/widths.md") << widths.str();
   std::printf("%s\n", widths.str().c_str());
   return 0;

@@ -74,3 +74,28 @@ function(corvane_widl name idl)
   target_link_libraries(${name}_interface PUBLIC ole32 oleaut32 uuid)
   set(${name}_TLB ${out}/${name}.tlb PARENT_SCOPE)
 endfunction()
+
+# Corvane.dll and TamselWrapper.dll link no part of the C++ runtime: everything compiled
+# into them does without exceptions, run-time type information and thread-safe statics
+# (which would pull in libstdc++ and winpthread, their TLS directory and their allocations
+# at load time), and allocates from the process heap with explicit failure paths.
+set(CORVANE_DLL_CODE_FLAGS -fno-exceptions -fno-rtti -fno-threadsafe-statics)
+
+# Makes `target` such a DLL: no start-up files (their TLS directory and atexit machinery)
+# and no default libraries; DllMain is the entry point itself. What the code needs of a
+# C library (memcpy and friends) comes from the system's msvcrt.dll, the compiler's
+# helpers (stack probes, 64-bit division on x86) from the static libgcc, which allocates
+# nothing. An auto-imported data reference would need the start-up code's relocation: the
+# link refuses it. The two libraries must come last on the command line, after the static
+# libraries that use them, so they go where CMake puts the standard libraries: call this
+# from the folder that defines the target, and only for DLLs defined there.
+macro(corvane_runtime_free_dll target)
+  target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/common/dll_runtime.cpp)
+  target_compile_options(${target} PRIVATE ${CORVANE_DLL_CODE_FLAGS})
+  if(CORVANE_ARCH STREQUAL "x86")
+    target_link_options(${target} PRIVATE -nostdlib -Wl,--entry=_DllMain@12 -Wl,--disable-runtime-pseudo-reloc)
+  else()
+    target_link_options(${target} PRIVATE -nostdlib -Wl,--entry=DllMain -Wl,--disable-runtime-pseudo-reloc)
+  endif()
+  string(APPEND CMAKE_CXX_STANDARD_LIBRARIES " -lkernel32 -lmsvcrt -lgcc")
+endmacro()

@@ -20,11 +20,22 @@ std::int32_t FromFileStatus(FileStatus status, std::int32_t otherwise) {
   return status == FileStatus::OutOfMemory ? STATUS_OUT_OF_MEMORY : otherwise;
 }
 
+
+// On Windows the blocks come from the process heap itself, not from a C runtime's heap:
+// the DLLs link no runtime, and a failed allocation is a null pointer, nothing more.
+#ifdef _WIN32
+void* AllocateBlock(std::size_t n) { return HeapAlloc(GetProcessHeap(), 0, n); }
+void FreeBlock(void* block) { HeapFree(GetProcessHeap(), 0, block); }
+#else
+void* AllocateBlock(std::size_t n) { return std::malloc(n); }
+void FreeBlock(void* block) { std::free(block); }
+#endif
+
 }  // namespace
 
 unsigned char* HelperAllocate(std::size_t n) {
   if (n > SIZE_MAX - kBlockHeader) return nullptr;
-  unsigned char* block = static_cast<unsigned char*>(std::malloc(n + kBlockHeader));
+  unsigned char* block = static_cast<unsigned char*>(AllocateBlock(n + kBlockHeader));
   if (block == nullptr) return nullptr;
   std::memcpy(block, &n, sizeof n);
   return block + kBlockHeader;
@@ -36,11 +47,11 @@ void HelperFree(unsigned char* p) {
   std::size_t n;
   std::memcpy(&n, block, sizeof n);
   WipeBeforeRelease(block, n + kBlockHeader);
-  std::free(block);
+  FreeBlock(block);
 }
 
 void HelperFreeUnwiped(unsigned char* p) {
-  if (p != nullptr) std::free(p - kBlockHeader);
+  if (p != nullptr) FreeBlock(p - kBlockHeader);
 }
 
 std::int32_t CDunlow::Smalloc(unsigned char** p, std::uint32_t n) {

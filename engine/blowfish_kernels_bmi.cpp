@@ -22,11 +22,17 @@ void ScheduleBmi(std::uint32_t* P, std::uint32_t* S, const unsigned char* key, s
 
 template <Layout layout, int W>
 constexpr BlowfishKernels Bmi(const char* name) {
-  return {name, W, "bmi1", ScheduleBmi, kernels::Blocks<layout, W, false, Bextr>, kernels::Blocks<layout, W, true, Bextr>};
+  return {name,
+          W,
+          "bmi1",
+          CpuFeature::Bmi1,
+          ScheduleBmi,
+          kernels::Blocks<layout, W, false, Bextr>,
+          kernels::Blocks<layout, W, true, Bextr>};
 }
 
-const BlowfishKernels kBmiPacked = Bmi<Layout::Packed, kPackedWidth>("packed");
-const BlowfishKernels kBmiSplit = Bmi<Layout::Split, kSplitWidth>("split");
+constexpr BlowfishKernels kBmiPacked = Bmi<Layout::Packed, kPackedWidth>("packed");
+constexpr BlowfishKernels kBmiSplit = Bmi<Layout::Split, kSplitWidth>("split");
 
 }  // namespace
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need on Debian 12, and nothing that is
 # already there: a second run only checks and returns at once.
-#   scripts/bootstrap.sh [extra ...]   extras: bench (OpenSSL, libgcrypt, gnuplot), fuzz (clang)
+#   scripts/bootstrap.sh [extra ...]   extras: bench (OpenSSL, libgcrypt, gnuplot), fuzz (clang),
+#                                      package (wixl and msitools)
 # The 32-bit Wine (package wine32 of the i386 architecture) runs the x86 build; it is
 # installed only where the kernel runs 32-bit programs (scripts/probe-ia32.sh).
 set -euo pipefail
@@ -42,6 +43,11 @@ for extra in "$@"; do
     fuzz)
       need_command clang clang
       need_file /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a libclang-rt-14-dev
+      ;;
+    package)
+      need_command wixl wixl
+      need_command msibuild msitools
+      need_command msiinfo msitools
       ;;
     *) echo "bootstrap.sh: unknown extra '$extra'" >&2; exit 2 ;;
   esac

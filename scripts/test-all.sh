@@ -49,12 +49,21 @@ echo "=== win64 tests"
 wait "$win64_tests" || status=1
 cat "$logs/win64.log"
 
+# The packages need both builds and the 32-bit Wine.
+if [ -f build/win32/tests-not-run.txt ]; then
+  packages="not tested: $(cat build/win32/tests-not-run.txt)"
+else
+  scripts/test-packages.sh || status=1
+  packages="tested with msiexec"
+fi
+
 echo "=== summary"
 if [ -f build/win32/tests-not-run.txt ]; then
   echo "x86: ONLY THE STATIC CHECKS RAN; the x86 tests under 32-bit Wine did not run: $(cat build/win32/tests-not-run.txt)"
 else
   echo "x86: every Windows test ran under 32-bit Wine"
 fi
+echo "packages: $packages"
 if [ "$status" -ne 0 ]; then
   echo "=== some tests failed (see above)"
   exit 1

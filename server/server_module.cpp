@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <ole2.h>
 
-#include <cwchar>
+#include <initializer_list>
 
 #include "atl30.h"
 #include "class_factory.h"
@@ -36,7 +36,7 @@ LPCWSTR WINAPI ObjectDescription() { return nullptr; }  // takes part in module-
 const void* WINAPI CategoryMap() { return nullptr; }    // no component categories
 void WINAPI ObjectMain(bool) {}
 
-atl::ObjectMapEntry ObjectMap[] = {
+__constinit atl::ObjectMapEntry ObjectMap[] = {
     {&CLSID_Crypt, UpdateClassRegistry, CreateClassFactory, CreateCryptInstance, nullptr, 0, ObjectDescription,
      CategoryMap, ObjectMain},
     {nullptr, nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr},
@@ -58,8 +58,22 @@ void ReleaseClassObjects() {
 bool TypeLibraryVersionRegistered(const TLIBATTR& attributes) {
   wchar_t key[80] = L"TypeLib\\";
   if (StringFromGUID2(attributes.guid, key + 8, 40) == 0) return false;
-  const size_t at = lstrlenW(key);
-  swprintf(key + at, sizeof key / sizeof key[0] - at, L"\\%x.%x", attributes.wMajorVerNum, attributes.wMinorVerNum);
+  // "\<major>.<minor>" in hexadecimal digits without leading zeros.
+  wchar_t* at = key + lstrlenW(key);
+  const auto appendHex = [&at](unsigned value) {
+    wchar_t digits[4];
+    int n = 0;
+    do {
+      digits[n++] = L"0123456789abcdef"[value & 15];
+      value >>= 4;
+    } while (value != 0);
+    while (n > 0) *at++ = digits[--n];
+  };
+  *at++ = L'\\';
+  appendHex(attributes.wMajorVerNum);
+  *at++ = L'.';
+  appendHex(attributes.wMinorVerNum);
+  *at = L'\0';
   HKEY version = nullptr;
   if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key, 0, KEY_READ, &version) != ERROR_SUCCESS) return false;
   RegCloseKey(version);
@@ -73,6 +87,21 @@ HRESULT RemoveClassKey() {
   if (StringFromGUID2(CLSID_Crypt, key + 6, 40) == 0) return E_UNEXPECTED;
   const LSTATUS status = RegDeleteTreeW(HKEY_CLASSES_ROOT, key);
   return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND ? S_OK : HRESULT_FROM_WIN32(status);
+}
+
+// The module record's three locks, once the services are done with the record. ATL's own
+// AtlModuleTerm deletes them, Wine's leaves them: a lock that is still initialised has
+// its debug information (or the marker for none), which a deleted one no longer has
+// (deletion clears it on Windows and on Wine). Left behind, each one is a lost
+// allocation at every unload.
+void DeleteModuleLocks() {
+  for (CRITICAL_SECTION* lock :
+       {&ServerModule.m_csTypeInfoHolder, &ServerModule.m_csWindowCreate, &ServerModule.m_csObjMap}) {
+    if (lock->DebugInfo != nullptr) {
+      DeleteCriticalSection(lock);
+      lock->DebugInfo = nullptr;
+    }
+  }
 }
 
 // The registration of the type library found in resource 1 of this module is removed.
@@ -110,6 +139,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
   } else if (reason == DLL_PROCESS_DETACH && corvane::g_moduleReady) {
     corvane::ReleaseClassObjects();
     AtlModuleTerm(&ServerModule);
+    corvane::DeleteModuleLocks();
   }
   return TRUE;
 }

@@ -9,17 +9,7 @@
 
 namespace corvane {
 
-TypeInfoHolder CryptTypeInfo(&IID_ICrypt, &LIBID_CORVANELib, 1, 0);
-
-TypeInfoHolder::TypeInfoHolder(const GUID* iid, const GUID* libid, WORD majorVersion, WORD minorVersion)
-    : m_pguid(iid),
-      m_plibid(libid),
-      m_wMajor(majorVersion),
-      m_wMinor(minorVersion),
-      m_pInfo(nullptr),
-      m_pMap(nullptr),
-      m_nCount(0),
-      m_bTermFuncAdded(false) {}
+__constinit TypeInfoHolder CryptTypeInfo(&IID_ICrypt, &LIBID_CORVANELib, 1, 0);
 
 HRESULT TypeInfoHolder::EnsureTypeInfo(LCID lcid) {
   if (m_pInfo.load(std::memory_order_acquire) != nullptr) return S_OK;

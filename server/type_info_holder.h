@@ -18,7 +18,16 @@ struct NameCacheEntry {
 
 class TypeInfoHolder {
  public:
-  TypeInfoHolder(const GUID* iid, const GUID* libid, WORD majorVersion, WORD minorVersion);
+  // Constant: the module runs no initialisation code of its own at load.
+  constexpr TypeInfoHolder(const GUID* iid, const GUID* libid, WORD majorVersion, WORD minorVersion)
+      : m_pguid(iid),
+        m_plibid(libid),
+        m_wMajor(majorVersion),
+        m_wMinor(minorVersion),
+        m_pInfo(nullptr),
+        m_pMap(nullptr),
+        m_nCount(0),
+        m_bTermFuncAdded(false) {}
 
   HRESULT GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info);
   HRESULT GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID lcid, DISPID* dispids);

@@ -55,7 +55,7 @@ class WrapperFactory final : public IClassFactory {
   }
 };
 
-WrapperFactory g_factory;
+__constinit WrapperFactory g_factory;  // constant: no initialisation code runs at load
 
 }  // namespace
 

@@ -13,7 +13,7 @@
 #include <oleauto.h>
 #include <olectl.h>
 
-#include <cwchar>
+#include <initializer_list>
 #include <memory>
 
 #include "common/registry_views.h"
@@ -67,11 +67,18 @@ bool KeyExists(const wchar_t* path) {
   return RegOpenKeyExW(HKEY_CLASSES_ROOT, path, 0, KEY_READ, key.Receive()) == ERROR_SUCCESS;
 }
 
+// out <- the concatenation of parts (every key path here is far below the capacity).
+template <size_t N>
+void Join(wchar_t (&out)[N], std::initializer_list<const wchar_t*> parts) {
+  out[0] = L'\0';
+  for (const wchar_t* part : parts) lstrcatW(out, part);
+}
+
 // "CLSID\{...}" followed by sub (may be empty).
 void ClassKey(wchar_t (&out)[128], const wchar_t* sub) {
   wchar_t clsid[40];
   StringFromGUID2(CLSID_Wrapper, clsid, 40);
-  std::swprintf(out, 128, L"CLSID\\%ls%ls", clsid, sub);
+  Join(out, {L"CLSID\\", clsid, sub});
 }
 
 HRESULT Register() {
@@ -82,7 +89,7 @@ HRESULT Register() {
   StringFromGUID2(CLSID_Wrapper, clsid, 40);
   StringFromGUID2(LIBID_Tamsel, libid, 40);
   wchar_t prog_id_clsid[64];
-  std::swprintf(prog_id_clsid, 64, L"%ls\\CLSID", kProgId);
+  Join(prog_id_clsid, {kProgId, L"\\CLSID"});
   wchar_t class_key[128], server_key[128], prog_id_key[128], typelib_key[128], version_key[128];
   ClassKey(class_key, L"");
   ClassKey(server_key, L"\\InprocServer32");
@@ -112,7 +119,8 @@ HRESULT Unregister() {
   wchar_t libid[40];
   StringFromGUID2(LIBID_Tamsel, libid, 40);
   wchar_t version_key[128];
-  std::swprintf(version_key, 128, L"TypeLib\\%ls\\%u.%u", libid, kTypeLibMajor, kTypeLibMinor);
+  static_assert(kTypeLibMajor == 3 && kTypeLibMinor == 0, "the version in the key below");
+  Join(version_key, {L"TypeLib\\", libid, L"\\3.0"});
   HRESULT result = S_OK;
   if (KeyExists(version_key)) {
     const SYSKIND kind = sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32;

@@ -158,50 +158,5 @@ TEST(ClassObjectRace, ThreadsRacingTheirFirstRequestOnEveryFreshLoad) {
   EXPECT_EQ(round.failures.load(), 0);
 }
 
-using MallocFunction = void*(__cdecl*)(size_t);
-std::atomic<int> g_mallocFailures{0};
-std::atomic<MallocFunction> g_realMalloc{nullptr};
-
-// The next g_mallocFailures allocations fail. Only the first one here: the runtime's own
-// out-of-memory path allocates too.
-void* __cdecl MallocThatMayFail(size_t size) {
-  if (g_mallocFailures.load() > 0 && g_mallocFailures-- > 0) return nullptr;
-  return g_realMalloc.load()(size);
-}
-
-// The first request of a fresh load while the DLL's allocations fail: E_OUTOFMEMORY with
-// a null out-pointer, nothing cached, and the next request succeeds.
-TEST(ClassObjectFreshLoad, OutOfMemoryForTheClassObject) {
-  ASSERT_EQ(GetModuleHandleW(CORVANE_DLL_PATH), nullptr) << "nothing else in this process may hold the DLL";
-  const HMODULE dll = LoadLibraryW(CORVANE_DLL_PATH);
-  ASSERT_NE(dll, nullptr);
-  const auto getClassObject =
-      reinterpret_cast<GetClassObjectFunction>(reinterpret_cast<void*>(GetProcAddress(dll, "DllGetClassObject")));
-  const auto canUnloadNow =
-      reinterpret_cast<CanUnloadNowFunction>(reinterpret_cast<void*>(GetProcAddress(dll, "DllCanUnloadNow")));
-  void** slot = test::ImportSlot(dll, "msvcrt.dll", "malloc");
-  ASSERT_NE(slot, nullptr);
-  {
-    test::ImportRedirect failing(slot, reinterpret_cast<void*>(&MallocThatMayFail));
-    g_realMalloc = reinterpret_cast<MallocFunction>(failing.Previous());
-    void* object = reinterpret_cast<void*>(1);
-    g_mallocFailures = 1;
-    const HRESULT hr = getClassObject(CLSID_Crypt, IID_IClassFactory, &object);
-    EXPECT_EQ(g_mallocFailures.load(), 0) << "the class object was made without an allocation";
-    g_mallocFailures = 0;
-    EXPECT_EQ(hr, E_OUTOFMEMORY);
-    EXPECT_EQ(object, nullptr);
-    EXPECT_EQ(canUnloadNow(), S_OK);
-
-    ComPtr<IClassFactory> factory;
-    EXPECT_EQ(getClassObject(CLSID_Crypt, IID_IClassFactory, factory.ReceiveVoid()), S_OK);
-    ComPtr<ICrypt> crypt;
-    ASSERT_TRUE(factory);
-    EXPECT_EQ(factory->CreateInstance(nullptr, IID_ICrypt, crypt.ReceiveVoid()), S_OK);
-  }
-  EXPECT_EQ(canUnloadNow(), S_OK);
-  FreeLibrary(dll);
-}
-
 }  // namespace
 }  // namespace corvane

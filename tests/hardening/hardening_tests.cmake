@@ -51,3 +51,20 @@ corvane_wine_test(wrapper_threads COMMAND wrapper_hardening_tests --gtest_filter
 set_tests_properties(wrapper_threads PROPERTIES FIXTURES_REQUIRED "wine;tamsel_registered" RESOURCE_LOCK tamsel_registry)
 corvane_wine_test(wrapper_long_run COMMAND wrapper_hardening_tests --gtest_filter=WrapperLongRun.*)
 set_tests_properties(wrapper_long_run PROPERTIES FIXTURES_REQUIRED "wine;tamsel_registered" RESOURCE_LOCK tamsel_registry)
+
+# Both DLLs as a long-running host meets them: every allocation of a call refused in turn,
+# thousands of loads and unloads, no thread notifications.
+add_executable(standalone_dll_tests hardening/standalone_dll_test.cpp)
+target_compile_definitions(standalone_dll_tests PRIVATE
+  "CORVANE_DLL_PATH=L\"Z:$<TARGET_FILE:Corvane>\""
+  TAMSEL_WRAPPER_DLL="Z:$<TARGET_FILE:TamselWrapper>"
+  TAMSEL_FIXTURES_DLL="Z:$<TARGET_FILE:TamselFixtures>")
+target_link_libraries(standalone_dll_tests PRIVATE
+  corvane_interface tamsel_interface project_options gtest_main psapi ole32 oleaut32 uuid)
+add_dependencies(standalone_dll_tests Corvane TamselWrapper TamselFixtures)
+# The out-of-memory runs watch COM's allocator through a spy, which changes how COM and
+# oleaut32 keep their blocks: the loads and unloads are measured in a process of their own.
+corvane_wine_test(standalone_dlls COMMAND standalone_dll_tests --gtest_filter=-*OutOfMemory*)
+corvane_wine_test(out_of_memory COMMAND standalone_dll_tests --gtest_filter=*OutOfMemory*)
+set_tests_properties(standalone_dlls out_of_memory PROPERTIES
+  FIXTURES_REQUIRED "wine;corvane_registered;tamsel_registered" RESOURCE_LOCK tamsel_registry)

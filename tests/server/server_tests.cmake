@@ -14,7 +14,7 @@ add_dependencies(server_tests Corvane)
 set(corvane_rgs ${PROJECT_SOURCE_DIR}/server/corvane.rgs)
 add_test(NAME static_corvane_dll
   COMMAND python3 ${static_checks} $<TARGET_FILE:Corvane> --machine ${pe_machine} --system-imports-only
-    --undecorated-imports
+    --undecorated-imports --no-tls --no-initializers --heap-allocation-only
     --exports DllCanUnloadNow,DllGetClassObject,DllRegisterServer,DllUnregisterServer
     --resource-bytes REGISTRY/101/0x411=${corvane_rgs}
     --resource TYPELIB/1/0x411 --resource STRING/7/0x411 --resource VERSION/1/0x411)

@@ -9,6 +9,9 @@ directory (type, name, language and the raw bytes of a resource).
               [--exports NAME,NAME,...]            exactly these exports, undecorated
               [--resource TYPE/NAME/LANG ...]      resource present (numbers or names)
               [--resource-bytes TYPE/NAME/LANG=FILE ...]  resource equal to FILE's bytes
+              [--no-tls]                           no TLS directory (thread notifications can be switched off)
+              [--no-initializers]                  no constructor lists for start-up code to run
+              [--heap-allocation-only]             no C runtime allocator imported (HeapAlloc is the allocator)
 """
 import argparse
 import struct
@@ -19,6 +22,12 @@ SYSTEM_DLLS = {
     "kernel32.dll", "msvcrt.dll", "user32.dll", "advapi32.dll", "ole32.dll", "oleaut32.dll",
     "shell32.dll", "shlwapi.dll", "atl.dll", "ws2_32.dll", "rpcrt4.dll", "bcrypt.dll", "psapi.dll",
     "ucrtbase.dll", "gdi32.dll", "version.dll",
+}
+# What a C runtime allocates with; a DLL that imports none of them allocates only where
+# a test can watch it (HeapAlloc).
+RUNTIME_ALLOCATORS = {
+    "malloc", "calloc", "realloc", "free", "_aligned_malloc", "_aligned_free", "_strdup", "_wcsdup",
+    "strdup", "wcsdup", "_expand", "_msize",
 }
 RESOURCE_TYPES = {"CURSOR": 1, "BITMAP": 2, "ICON": 3, "MENU": 4, "DIALOG": 5, "STRING": 6, "VERSION": 16}
 
@@ -39,10 +48,13 @@ class PE:
         dirs = opt + (96 if magic == 0x10B else 112)
         self.directories = [struct.unpack_from("<II", d, dirs + 8 * i) for i in range(16)]
         self.sections = []
+        self.section_names = {}
         table = opt + opt_size
         for i in range(sections):
+            name = d[table + 40 * i:table + 40 * i + 8].rstrip(b"\0").decode("latin-1")
             vsize, va, rsize, rptr = struct.unpack_from("<IIII", d, table + 40 * i + 8)
             self.sections.append((va, max(vsize, rsize), rptr))
+            self.section_names[name] = max(vsize, rsize)
 
     def offset(self, rva):
         for va, size, ptr in self.sections:
@@ -138,6 +150,9 @@ def main():
     ap.add_argument("--exports")
     ap.add_argument("--resource", action="append", default=[])
     ap.add_argument("--resource-bytes", action="append", default=[])
+    ap.add_argument("--no-tls", action="store_true")
+    ap.add_argument("--no-initializers", action="store_true")
+    ap.add_argument("--heap-allocation-only", action="store_true")
     args = ap.parse_args()
 
     pe = PE(args.file)
@@ -152,6 +167,16 @@ def main():
         decorated = [n for n in pe.imported_names() if "@" in n]
         if decorated:
             failures.append(f"decorated import names: {', '.join(decorated)}")
+    if args.no_tls and pe.directories[9][1] != 0:
+        failures.append("has a TLS directory")
+    if args.no_initializers:
+        lists = [n for n in (".ctors", ".dtors", ".init_array", ".fini_array", ".CRT") if pe.section_names.get(n, 0)]
+        if lists:
+            failures.append(f"constructor lists: {', '.join(lists)}")
+    if args.heap_allocation_only:
+        allocators = sorted(n for n in pe.imported_names() if n in RUNTIME_ALLOCATORS or n.startswith(("_Znw", "_Zna")))
+        if allocators:
+            failures.append(f"imports allocators other than HeapAlloc: {', '.join(allocators)}")
     if args.exports is not None:
         expected = sorted(args.exports.split(",")) if args.exports else []
         if sorted(pe.exports()) != expected:

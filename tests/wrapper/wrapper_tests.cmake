@@ -3,6 +3,7 @@
 # their Wine prefix with regsvr32 and run the C++ and script tests there.
 add_test(NAME static_TamselWrapper
   COMMAND python3 ${static_checks} $<TARGET_FILE:TamselWrapper> --machine ${pe_machine} --system-imports-only
+          --no-tls --no-initializers --heap-allocation-only
           --exports DllCanUnloadNow,DllGetClassObject,DllRegisterServer,DllUnregisterServer
           --resource-bytes TYPELIB/1/0=${CMAKE_BINARY_DIR}/wrapper/generated/tamsel.tlb
           --resource VERSION/1/0)
