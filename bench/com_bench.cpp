@@ -32,6 +32,7 @@ namespace corvane::bench {
 namespace {
 
 constexpr std::size_t kFileSize = 64 * 1024 * 1024;
+constexpr std::size_t kSmallFileSize = 4096;
 const wchar_t kKey[] = L"benchmark key 16";  // 16 characters, as in the engine benchmark
 constexpr DISPID kDispEnCrypt = 3, kDispDeCrypt = 4;
 #ifdef _WIN64
@@ -234,18 +235,23 @@ double ReadIntoNewBuffer(const std::wstring& path) {
   return Now() - start;
 }
 
-// As the file operations write: a new file beside the target, moved over the target
-// (which exists from the previous repetition, as the .bf file does for FileEnCrypt).
-double WriteWhole(const std::wstring& path, const unsigned char* buffer) {
+// As the file operations write: a new file beside the target, flushed to the disk
+// (FlushFileBuffers) when `flush`, then put in the target's place (which exists from the
+// previous repetition, as the .bf file does for FileEnCrypt) with ReplaceFileW.
+double WriteWhole(const std::wstring& path, const unsigned char* buffer, bool flush, std::size_t size = kFileSize) {
   const std::wstring temporary = path + L".tmp";
   const double start = Now();
-  HANDLE h = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = CreateFileW(temporary.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   DWORD written = 0;
-  if (h == INVALID_HANDLE_VALUE || !WriteFile(h, buffer, static_cast<DWORD>(kFileSize), &written, nullptr) ||
-      written != kFileSize)
+  if (h == INVALID_HANDLE_VALUE || !WriteFile(h, buffer, static_cast<DWORD>(size), &written, nullptr) || written != size)
     Fail("cannot write the scratch file");
+  if (flush && !FlushFileBuffers(h)) Fail("cannot flush the scratch file", static_cast<long>(GetLastError()));
   CloseHandle(h);
-  if (!MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) Fail("cannot replace the scratch file");
+  const bool replaced = GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES
+                            ? ReplaceFileW(path.c_str(), temporary.c_str(), nullptr, 0, nullptr, nullptr) != 0
+                            : MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+  if (!replaced) Fail("cannot replace the scratch file", static_cast<long>(GetLastError()));
   return Now() - start;
 }
 
@@ -312,7 +318,8 @@ int Parent(const Options& options) {
   FillRandom(in, 1);
   FillRandom(out, 2);
   const std::uint32_t n = static_cast<std::uint32_t>(kFileSize);
-  std::vector<double> encodeSeconds, decodeSeconds, touchSeconds, readSeconds, newReadSeconds, writeSeconds;
+  std::vector<double> encodeSeconds, decodeSeconds, touchSeconds, readSeconds, newReadSeconds, writeSeconds,
+      flushedWriteSeconds, smallWriteSeconds, smallFlushedWriteSeconds;
   std::vector<ChildResult> encrypts, decrypts;
   const int fileRepetitions = options.quick ? 2 : 7;
   for (int r = 0; r < fileRepetitions; ++r) {
@@ -330,7 +337,21 @@ int Parent(const Options& options) {
     touchSeconds.push_back(TouchFreshMemory());
     readSeconds.push_back(ReadWhole(input, out.data()));  // written just before: no copy-on-write faults
     newReadSeconds.push_back(ReadIntoNewBuffer(input));
-    writeSeconds.push_back(WriteWhole(options.data + L"\\scratch.bin", out.data()));
+    // Without and with the flush, in an order that alternates: the flush's share.
+    const std::wstring scratch = options.data + L"\\scratch.bin";
+    if (r % 2 == 0) {
+      writeSeconds.push_back(WriteWhole(scratch, out.data(), false));
+      flushedWriteSeconds.push_back(WriteWhole(scratch, out.data(), true));
+    } else {
+      flushedWriteSeconds.push_back(WriteWhole(scratch, out.data(), true));
+      writeSeconds.push_back(WriteWhole(scratch, out.data(), false));
+    }
+    // A small file, where the flush is most of the work: 20 of each, alternating.
+    const std::wstring small = options.data + L"\\small.bin";
+    for (int k = 0; k < 20; ++k) {
+      smallWriteSeconds.push_back(WriteWhole(small, out.data(), false, kSmallFileSize));
+      smallFlushedWriteSeconds.push_back(WriteWhole(small, out.data(), true, kSmallFileSize));
+    }
     encrypts.push_back(RunChild(L"encrypt", input));
     decrypts.push_back(RunChild(L"decrypt", input + L".bf"));
   }
@@ -365,22 +386,34 @@ int Parent(const Options& options) {
      << " |\n| ReadFile into a buffer in use (page cache to memory) | " << Format("%.3f s", Median(readSeconds))
      << " |\n| read as SFileReadA does: new buffer, pages touched, ReadFile | "
      << Format("%.3f s", Median(newReadSeconds))
-     << " |\n| WriteFile of a new file moved over the previous one | " << Format("%.3f s", Median(writeSeconds))
-     << " |\n";
+     << " |\n| WriteFile of a new file put over the previous one (ReplaceFileW), not flushed | "
+     << Format("%.3f s", Median(writeSeconds))
+     << " |\n| the same with FlushFileBuffers before the replacement, as the file operations write | "
+     << Format("%.3f s", Median(flushedWriteSeconds)) << " |\n";
+  {
+    std::vector<double> flushCost;
+    for (std::size_t r = 0; r < writeSeconds.size(); ++r) flushCost.push_back(flushedWriteSeconds[r] - writeSeconds[r]);
+    md << "| the flush's cost (difference within a repetition) | " << Format("%.3f s", Median(flushCost)) << " |\n";
+    md << "| a 4 KiB file written and put over the previous one, not flushed | "
+       << Format("%.2f ms", Median(smallWriteSeconds) * 1e3) << " |\n| the same, flushed | "
+       << Format("%.2f ms", Median(smallFlushedWriteSeconds) * 1e3) << " |\n";
+  }
   {
     // FileEnCrypt = the read into a new buffer, a new result buffer, Encode, the write.
     std::vector<double> parts, whole;
     for (std::size_t r = 0; r < encrypts.size(); ++r) {
-      parts.push_back(newReadSeconds[r] + touchSeconds[r] + encodeSeconds[r] + writeSeconds[r]);
+      parts.push_back(newReadSeconds[r] + touchSeconds[r] + encodeSeconds[r] + flushedWriteSeconds[r]);
       whole.push_back(encrypts[r].seconds);
     }
-    md << "| sum for FileEnCrypt: SFileReadA's read + a new result buffer + Encode + write | " << Format("%.3f s", Median(parts))
-       << " |\n| FileEnCrypt measured | " << Format("%.3f s", Median(whole)) << " |\n";
+    md << "| sum for FileEnCrypt: SFileReadA's read + a new result buffer + Encode + flushed write | "
+       << Format("%.3f s", Median(parts)) << " |\n| FileEnCrypt measured | " << Format("%.3f s", Median(whole))
+       << " |\n";
   }
   md << "\nMedians over the repetitions; ratios formed within a repetition. Each file operation runs in a fresh "
         "process (so its peak working set is the call's own); \"growth\" is the peak minus the working set just "
         "before the call, the last column the process's whole peak (Wine's own pages included). The file is read "
-        "from the page cache.\n";
+        "from the page cache. Under Wine, FlushFileBuffers is an fsync of the Linux file: the flush's cost is the "
+        "disk's.\n";
 
   const std::string suffix = kSuffix;
   std::ofstream(options.out + "/com" + suffix + ".md") << md.str();
@@ -398,6 +431,7 @@ int Parent(const Options& options) {
       << '\n';
 
   DeleteFileW((options.data + L"\\scratch.bin").c_str());
+  DeleteFileW((options.data + L"\\small.bin").c_str());
   DeleteFileW(input.c_str());
   DeleteFileW((input + L".bf").c_str());
   DeleteFileW((input + L".bf.bf").c_str());

@@ -23,9 +23,16 @@ constexpr std::size_t kMaxTextLength = std::size_t{64} << 20;
 
 const char kStdinName[] = "standard input";
 const char kStdoutName[] = "standard output";
-const char kCannotOpenInput[] = "cannot open the input file: missing, a folder, not a regular file, or no access";
 const char kTooLargeToEncrypt[] =
     "is larger than 2 GiB - 8 bytes, the most an encrypted file may hold for the component to read it back";
+
+// A target the file layer refuses to replace, rather than one it failed to write.
+bool IsRefusedTarget(FileProblem problem) {
+  return problem == FileProblem::kFolder || problem == FileProblem::kReadOnly ||
+         problem == FileProblem::kSymbolicLink || problem == FileProblem::kNotRegular;
+}
+
+int ReportStdoutFailure() { return Report(kExitCannotWrite, kStdoutName, "cannot write: " + StdoutWriteProblem()); }
 
 class FileReader final : public ByteReader {
  public:
@@ -74,8 +81,13 @@ FileStatus Drain(ByteReader& reader, std::uint64_t* count) {
 // An input named on the command line: a file, or standard input for "-".
 class Input {
  public:
-  explicit Input(const Operand& operand)
-      : isStdin_(operand.isStdin), name_(isStdin_ ? kStdinName : Display(operand.value)), fileReader_(file_) {
+  // number: the operand's place among the operands, to name an empty one.
+  Input(const Operand& operand, std::size_t number)
+      : isStdin_(operand.isStdin),
+        name_(isStdin_                ? kStdinName
+              : operand.value.empty() ? "argument " + std::to_string(number)
+                                      : Display(operand.value)),
+        fileReader_(file_) {
     if (!isStdin_) path_ = NativeString(operand.value);
   }
 
@@ -85,9 +97,12 @@ class Input {
       sizeKnown_ = StdinRemainingSize(&size_);
       return kExitOk;
     }
+    if (path_.empty()) return Report(kExitCannotOpen, name_, "the file name is empty");
     const FileStatus status = file_.Open(path_.c_str());
     if (status == FileStatus::OutOfMemory) return Report(kExitOutOfMemory, name_, "out of memory");
-    if (status != FileStatus::Ok) return Report(kExitCannotOpen, name_, kCannotOpenInput);
+    if (status != FileStatus::Ok)
+      return Report(kExitCannotOpen, name_,
+                    "cannot open the input file: " + DescribeProblem(file_.Problem(), file_.SystemError()));
     if (file_.Size(&size_) != FileStatus::Ok) return Report(kExitCannotRead, name_, "cannot read the input file");
     sizeKnown_ = true;
     return kExitOk;
@@ -98,6 +113,12 @@ class Input {
   bool SizeKnown() const { return sizeKnown_; }
   std::uint64_t Size() const { return size_; }
   const std::string& Name() const { return name_; }
+  // Why the last read failed, in words.
+  std::string ReadProblem() const {
+    return isStdin_ || file_.Problem() == FileProblem::kNone
+               ? std::string("cannot read the input")
+               : "cannot read the input: " + DescribeProblem(file_.Problem(), file_.SystemError());
+  }
   void Close() { file_.Close(); }
 
  private:
@@ -109,6 +130,21 @@ class Input {
   StdinReader stdin_;
   bool sizeKnown_ = false;
   std::uint64_t size_ = 0;
+};
+
+// Standard output, counting what reached it.
+class CountingStdout final : public ByteWriter {
+ public:
+  FileStatus Write(const void* data, std::size_t n) override {
+    const FileStatus status = out_.Write(data, n);
+    if (status == FileStatus::Ok) written_ += n;
+    return status;
+  }
+  std::uint64_t Written() const { return written_; }
+
+ private:
+  StdoutWriter out_;
+  std::uint64_t written_ = 0;
 };
 
 // Where a file subcommand writes: a file replaced only when complete, or standard output.
@@ -127,33 +163,70 @@ class Output {
     }
     name_ = toStdout_ ? kStdoutName : Display(path_);
   }
+  ~Output() { AbandonWatchedOutput(file_); }
+  Output(const Output&) = delete;
+  Output& operator=(const Output&) = delete;
 
   bool ToStdout() const { return toStdout_; }
   const std::string& Name() const { return name_; }
+  std::uint64_t BytesToStdout() const { return stdout_.Written(); }
 
   int Create() {
     if (toStdout_) return kExitOk;
     const FileStatus status = file_.Create(path_.c_str());
     if (status == FileStatus::OutOfMemory) return Report(kExitOutOfMemory, name_, "out of memory");
-    if (status != FileStatus::Ok)
-      return Report(kExitCannotWrite, name_, "cannot create a temporary file beside the output file");
+    if (status != FileStatus::Ok) {
+      const FileProblem problem = file_.Problem();
+      if (IsRefusedTarget(problem)) return ReportNotReplaced();
+      std::string cause = problem == FileProblem::kNotFound ? std::string("its folder does not exist")
+                                                            : DescribeProblem(problem, file_.SystemError());
+      return Report(kExitCannotWrite, name_, "cannot create a temporary file beside the output file: " + cause);
+    }
+    WatchOutput(&file_);
     return kExitOk;
   }
   ByteWriter& Writer() { return toStdout_ ? static_cast<ByteWriter&>(stdout_) : fileWriter_; }
+  // The line for a write that failed.
+  int ReportWriteFailure() {
+    if (toStdout_) return ReportStdoutFailure();
+    const std::string cause = DescribeProblem(file_.Problem(), file_.SystemError());
+    AbandonWatchedOutput(file_);
+    return Report(kExitCannotWrite, name_, "cannot write the output file: " + cause + "; " + kLeftAsItWas);
+  }
   int Commit() {
-    if (toStdout_ || file_.Commit() == FileStatus::Ok) return kExitOk;
-    return Report(kExitCannotWrite, name_,
-                  "cannot replace the output file (a folder, a read-only file, or a file in use?); it was left as it was");
+    if (toStdout_) return kExitOk;
+    if (CommitWatchedOutput(file_) == FileStatus::Ok) return kExitOk;
+    if (Interrupted()) return ReportInterrupted();
+    const FileProblem problem = file_.Problem();
+    if (IsRefusedTarget(problem)) return ReportNotReplaced();
+    return Report(
+        kExitCannotWrite, name_,
+        "cannot replace the output file: " + DescribeProblem(problem, file_.SystemError()) + "; " + kLeftAsItWas);
   }
 
  private:
+  static constexpr const char* kLeftAsItWas = "it was left as it was";
+
+  int ReportNotReplaced() {
+    return Report(kExitCannotWrite, name_,
+                  "cannot replace the output file: " + DescribeProblem(file_.Problem(), file_.SystemError()) + "; " +
+                      kLeftAsItWas);
+  }
+
   bool toStdout_ = false;
   NativeString path_;
   std::string name_;
   AtomicOutputFile file_;
   FileWriter fileWriter_;
-  StdoutWriter stdout_;
+  CountingStdout stdout_;
 };
+
+// The end of a message about a failure after the output was begun.
+std::string NothingWritten(const Output& output) {
+  if (!output.ToStdout()) return "nothing was written";
+  if (output.BytesToStdout() == 0) return "nothing went to standard output";
+  return std::to_string(output.BytesToStdout()) + " bytes went to standard output before that";
+}
 
 // Ciphertext of an input of unknown length, kept until its length is known: in memory
 // up to one chunk, beyond that in an anonymous temporary file (ciphertext only: no
@@ -203,37 +276,46 @@ struct Context {
 };
 
 // The failures every stream shares; kEndedEarly and kTooLong are the caller's.
-int ReportStream(StreamStatus status, const std::string& input, const std::string& output) {
+int ReportStream(StreamStatus status, const Input& input, Output& output) {
   switch (status) {
     case StreamStatus::kCannotRead:
-      return Report(kExitCannotRead, input, "cannot read the input");
+      return Report(kExitCannotRead, input.Name(), input.ReadProblem());
     case StreamStatus::kCannotWrite:
-      return Report(kExitCannotWrite, output, "cannot write the output");
+      return output.ReportWriteFailure();
     case StreamStatus::kOutOfMemory:
-      return Report(kExitOutOfMemory, input, "out of memory");
+      return Report(kExitOutOfMemory, input.Name(), "out of memory");
     case StreamStatus::kStopped:
       return ReportInterrupted();
     default:
-      return Report(kExitInternal, input, "internal error: unexpected stream status");
+      return Report(kExitInternal, input.Name(), "internal error: unexpected stream status");
   }
 }
 
 // ---- encrypt-text and decrypt-text ----
 
+int ReportNotShowable(const std::string& where, const std::string& local, const Context& context) {
+  return Report(kExitNotRepresentable, where,
+                "the decrypted text has characters that standard output (" + local + ") cannot show; with --encoding " +
+                    context.codec->Name() + " they are valid");
+}
+
 int WriteFailure(TextOutput::Result result, const std::string& where, const Context& context) {
-  if (result == TextOutput::Result::kNotRepresentable)
-    return Report(kExitNotRepresentable, where,
-                  "the decrypted text has characters that standard output (" + LocalEncodingName() +
-                      ") cannot show; with --encoding " + context.codec->Name() + " they are valid");
-  return Report(kExitCannotWrite, kStdoutName, "cannot write");
+  if (result == TextOutput::Result::kNotRepresentable) return ReportNotShowable(where, LocalEncodingName(), context);
+  return ReportStdoutFailure();
 }
 
 int EncryptOneText(Context& context, TextOutput& out, const UserText& text, const std::string& where) {
   if (text.size() > kMaxTextLength) return Report(kExitCannotRead, where, "the text is longer than 64 MiB");
   SecureBytes bytes;
-  if (!context.codec->Encode(text, &bytes))
-    return Report(kExitNotRepresentable, where,
-                  "the text has characters that " + context.codec->Name() + " cannot represent");
+  switch (context.codec->Encode(text, &bytes)) {
+    case TextCodec::Result::kNotValidText:
+      return Report(kExitNotRepresentable, where, "the text is not valid text in " + context.codec->LocalName());
+    case TextCodec::Result::kNotRepresentable:
+      return Report(kExitNotRepresentable, where,
+                    "the text has characters that " + context.codec->Name() + " cannot represent");
+    default:
+      break;
+  }
   std::string base64;
   if (EncryptTextToBase64(*context.engine, bytes.data(), bytes.size(), &base64) != TextStatus::kOk)
     return Report(kExitCannotRead, where, "the text is too long");
@@ -252,10 +334,16 @@ int DecryptOneText(Context& context, TextOutput& out, const char* base64, std::s
       break;
   }
   UserText text;
-  if (!context.codec->Decode(bytes.data(), bytes.size(), &text))
-    return Report(kExitNotRepresentable, where,
-                  "the decrypted bytes are not valid " + context.codec->Name() +
-                      " text (a wrong key gives such bytes)");
+  switch (context.codec->Decode(bytes.data(), bytes.size(), &text)) {
+    case TextCodec::Result::kNotValidText:
+      return Report(
+          kExitNotRepresentable, where,
+          "the decrypted bytes are not valid " + context.codec->Name() + " text (a wrong key gives such bytes)");
+    case TextCodec::Result::kNotRepresentable:
+      return ReportNotShowable(where, context.codec->LocalName(), context);
+    default:
+      break;
+  }
   const TextOutput::Result result = out.TextLine(text);
   return result == TextOutput::Result::kOk ? kExitOk : WriteFailure(result, where, context);
 }
@@ -316,14 +404,14 @@ int RunTextCommand(Context& context, const Options& options, bool encrypt) {
       return code;
     }
   }
-  if (out.Flush() != TextOutput::Result::kOk) return Report(kExitCannotWrite, kStdoutName, "cannot write");
+  if (out.Flush() != TextOutput::Result::kOk) return ReportStdoutFailure();
   return kExitOk;
 }
 
 // ---- encrypt-file and decrypt-file ----
 
-int EncryptOneFile(Context& context, const Options& options, const Operand& operand) {
-  Input input(operand);
+int EncryptOneFile(Context& context, const Options& options, const Operand& operand, std::size_t number) {
+  Input input(operand, number);
   Output output(options, input, operand);
   if (output.ToStdout() && IsTerminal(StdStream::kOut))
     return Report(kExitUsage, kStdoutName,
@@ -339,8 +427,19 @@ int EncryptOneFile(Context& context, const Options& options, const Operand& oper
     const StreamStatus status = EncryptFileStream(*context.engine, input.Reader(),
                                                   static_cast<std::uint32_t>(input.Size()), output.Writer(), &progress);
     if (status == StreamStatus::kEndedEarly)
-      return Report(kExitCannotRead, input.Name(), "the input became shorter while it was read");
-    if (status != StreamStatus::kOk) return ReportStream(status, input.Name(), output.Name());
+      return Report(kExitCannotRead, input.Name(),
+                    "the input became shorter while it was read; " + NothingWritten(output));
+    if (status != StreamStatus::kOk) return ReportStream(status, input, output);
+    // The length in the header is the size at opening: a file that grew since would be
+    // cut there without a word.
+    unsigned char more = 0;
+    std::size_t got = 0;
+    if (input.Reader().Read(&more, 1, &got) != FileStatus::Ok)
+      return Report(kExitCannotRead, input.Name(), input.ReadProblem());
+    if (got != 0)
+      return Report(kExitCannotRead, input.Name(),
+                    "the input grew while it was read (it had " + std::to_string(input.Size()) +
+                        " bytes when it was opened); " + NothingWritten(output));
   } else {
     // A pipe: the header needs the length, known only at its end.
     CiphertextSpool spool;
@@ -350,24 +449,23 @@ int EncryptOneFile(Context& context, const Options& options, const Operand& oper
     if (status == StreamStatus::kTooLong) return Report(kExitCannotRead, input.Name(), kTooLargeToEncrypt);
     if (status == StreamStatus::kCannotWrite)
       return Report(kExitCannotWrite, "temporary file in " + TemporaryFile::Folder(), "cannot write");
-    if (status != StreamStatus::kOk) return ReportStream(status, input.Name(), output.Name());
+    if (status != StreamStatus::kOk) return ReportStream(status, input, output);
     if ((code = output.Create()) != kExitOk) return code;
     unsigned char header[kLengthHeaderSize];
     StoreLengthHeader(static_cast<std::uint32_t>(length), header);
-    if (output.Writer().Write(header, sizeof header) != FileStatus::Ok)
-      return Report(kExitCannotWrite, output.Name(), "cannot write the output");
+    if (output.Writer().Write(header, sizeof header) != FileStatus::Ok) return output.ReportWriteFailure();
     const StreamStatus copied = spool.CopyTo(output.Writer());
     if (copied == StreamStatus::kCannotRead)
       return Report(kExitCannotWrite, "temporary file in " + TemporaryFile::Folder(), "cannot read it back");
-    if (copied != StreamStatus::kOk) return ReportStream(copied, input.Name(), output.Name());
+    if (copied != StreamStatus::kOk) return ReportStream(copied, input, output);
   }
   input.Close();
   if (Interrupted()) return ReportInterrupted();
   return output.Commit();
 }
 
-int DecryptOneFile(Context& context, const Options& options, const Operand& operand) {
-  Input input(operand);
+int DecryptOneFile(Context& context, const Options& options, const Operand& operand, std::size_t number) {
+  Input input(operand, number);
   Output output(options, input, operand);
   int code = input.Open();
   if (code != kExitOk) return code;
@@ -375,7 +473,7 @@ int DecryptOneFile(Context& context, const Options& options, const Operand& oper
   unsigned char header[kLengthHeaderSize];
   std::size_t got = 0;
   if (ReadUpTo(input.Reader(), header, sizeof header, &got) != FileStatus::Ok)
-    return Report(kExitCannotRead, input.Name(), "cannot read the input");
+    return Report(kExitCannotRead, input.Name(), input.ReadProblem());
   if (got < sizeof header)
     return Report(kExitBadEncryptedFile, input.Name(),
                   "is shorter than the 4-byte length header of an encrypted file; nothing was written");
@@ -391,15 +489,14 @@ int DecryptOneFile(Context& context, const Options& options, const Operand& oper
   const StreamStatus status = DecryptFileStream(*context.engine, input.Reader(), length, output.Writer(), &progress);
   if (status == StreamStatus::kEndedEarly)
     return Report(kExitBadEncryptedFile, input.Name(),
-                  shortFile + "the ciphertext ends before that" +
-                      (output.ToStdout() ? "; what came before it went to standard output" : "; nothing was written"));
-  if (status != StreamStatus::kOk) return ReportStream(status, input.Name(), output.Name());
+                  shortFile + "the ciphertext ends before that; " + NothingWritten(output));
+  if (status != StreamStatus::kOk) return ReportStream(status, input, output);
   if (input.IsStdin() && !input.SizeKnown()) {
     // Bytes beyond the stated length are ignored, as the component ignores them, but
     // read, so that the writer of the pipe is not cut off.
     std::uint64_t ignored = 0;
     if (Drain(input.Reader(), &ignored) != FileStatus::Ok)
-      return Report(kExitCannotRead, input.Name(), "cannot read the input");
+      return Report(kExitCannotRead, input.Name(), input.ReadProblem());
   }
   input.Close();
   if (Interrupted()) return ReportInterrupted();
@@ -407,15 +504,43 @@ int DecryptOneFile(Context& context, const Options& options, const Operand& oper
 }
 
 int RunFileCommand(Context& context, const Options& options, bool encrypt) {
+  std::size_t number = 0;
   for (const Operand& operand : options.operands) {
+    ++number;
     if (Interrupted()) return ReportInterrupted();
-    const int code = encrypt ? EncryptOneFile(context, options, operand) : DecryptOneFile(context, options, operand);
+    const int code =
+        encrypt ? EncryptOneFile(context, options, operand, number) : DecryptOneFile(context, options, operand, number);
     if (code != kExitOk) return code;
   }
   return kExitOk;
 }
 
 // ---- inspect ----
+
+// The length of the well-formed UTF-8 sequence at text[i] (RFC 3629: no overlong forms,
+// no surrogates, nothing past U+10FFFF), or 0 when there is none.
+std::size_t Utf8SequenceAt(const std::string& text, std::size_t i) {
+  const auto byte = [&](std::size_t k) { return i + k < text.size() ? static_cast<unsigned char>(text[i + k]) : 0u; };
+  const auto continuation = [&](std::size_t k, unsigned low = 0x80, unsigned high = 0xBF) {
+    return byte(k) >= low && byte(k) <= high;
+  };
+  const unsigned lead = byte(0);
+  if (lead < 0x80) return 1;
+  if (lead >= 0xC2 && lead <= 0xDF) return continuation(1) ? 2 : 0;
+  if (lead >= 0xE0 && lead <= 0xEF) {
+    const bool second = lead == 0xE0   ? continuation(1, 0xA0)
+                        : lead == 0xED ? continuation(1, 0x80, 0x9F)
+                                       : continuation(1);
+    return second && continuation(2) ? 3 : 0;
+  }
+  if (lead >= 0xF0 && lead <= 0xF4) {
+    const bool second = lead == 0xF0   ? continuation(1, 0x90)
+                        : lead == 0xF4 ? continuation(1, 0x80, 0x8F)
+                                       : continuation(1);
+    return second && continuation(2) && continuation(3) ? 4 : 0;
+  }
+  return 0;
+}
 
 std::string JsonString(const std::string& text) {
   std::string out = "\"";
@@ -431,12 +556,10 @@ std::string JsonString(const std::string& text) {
     } else if (c < 0x80) {
       out += static_cast<char>(c);
     } else {
-      // Well-formed UTF-8 passes; any other byte becomes U+FFFD.
-      std::size_t length = (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
-      bool valid = length != 0 && i + length <= text.size();
-      for (std::size_t k = 1; valid && k < length; ++k)
-        valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
-      if (valid) {
+      // Well-formed UTF-8 passes; each byte of anything else becomes U+FFFD, so that the
+      // line is always valid JSON (a file name on Linux may hold any bytes).
+      const std::size_t length = Utf8SequenceAt(text, i);
+      if (length != 0) {
         out.append(text, i, length);
         i += length - 1;
       } else {
@@ -460,19 +583,19 @@ const char* ShapeName(EncryptedFileShape shape) {
   }
 }
 
-int InspectOne(const Options& options, const Operand& operand) {
-  Input input(operand);
+int InspectOne(const Options& options, const Operand& operand, std::size_t number) {
+  Input input(operand, number);
   int code = input.Open();
   if (code != kExitOk) return code;
   unsigned char header[kLengthHeaderSize];
   std::size_t got = 0;
   if (ReadUpTo(input.Reader(), header, sizeof header, &got) != FileStatus::Ok)
-    return Report(kExitCannotRead, input.Name(), "cannot read the input");
+    return Report(kExitCannotRead, input.Name(), input.ReadProblem());
   std::uint64_t size = input.Size();
   if (!input.SizeKnown()) {
     std::uint64_t rest = 0;
     if (Drain(input.Reader(), &rest) != FileStatus::Ok)
-      return Report(kExitCannotRead, input.Name(), "cannot read the input");
+      return Report(kExitCannotRead, input.Name(), input.ReadProblem());
     size = got + rest;
   }
   const std::uint32_t stated = got == sizeof header ? LoadLengthHeader(header) : 0;
@@ -488,7 +611,7 @@ int InspectOne(const Options& options, const Operand& operand) {
                        ",\"ciphertext_length\":" + (header_ok ? std::to_string(ciphertext) : number) +
                        ",\"expected_ciphertext_length\":" + (header_ok ? std::to_string(expected) : number) +
                        ",\"status\":\"" + ShapeName(shape) + "\"}\n";
-    if (!WriteStdoutBytes(line)) return Report(kExitCannotWrite, kStdoutName, "cannot write");
+    if (!WriteStdoutBytes(line)) return ReportStdoutFailure();
   } else {
     std::string line = input.Name() + ": ";
     if (shape == EncryptedFileShape::kNoHeader) {
@@ -502,17 +625,22 @@ int InspectOne(const Options& options, const Operand& operand) {
         line += ": the encryption writes " + std::to_string(expected) +
                 " bytes of ciphertext for this length; decryption keeps the stated length and ignores the rest";
     }
-    WriteDisplay(StdStream::kOut, line + "\n");
+    if (!WriteDisplay(StdStream::kOut, line + "\n")) return ReportStdoutFailure();
   }
   return shape == EncryptedFileShape::kExact ? kExitOk : kExitBadEncryptedFile;
 }
 
+// Every file is inspected; the exit code is that of the first file that failed. Only
+// an interruption or an unwritable standard output ends the run early.
 int RunInspect(const Options& options) {
   int result = kExitOk;
+  std::size_t number = 0;
   for (const Operand& operand : options.operands) {
+    ++number;
     if (Interrupted()) return ReportInterrupted();
-    const int code = InspectOne(options, operand);
+    const int code = InspectOne(options, operand, number);
     if (result == kExitOk) result = code;
+    if (code == kExitCannotWrite) break;
   }
   return result;
 }
@@ -553,14 +681,8 @@ int Main(int argc, NativeChar** argv) {
     Options options;
     const std::string problem = ParseArguments(argc, argv, &options);
     if (!problem.empty()) return Report(kExitUsage, "", problem);
-    if (options.version) {
-      WriteStdoutBytes(VersionText());
-      return kExitOk;
-    }
-    if (options.help) {
-      WriteDisplay(StdStream::kOut, HelpText(options.command));
-      return kExitOk;
-    }
+    if (options.version) return WriteStdoutBytes(VersionText()) ? kExitOk : ReportStdoutFailure();
+    if (options.help) return WriteDisplay(StdStream::kOut, HelpText(options.command)) ? kExitOk : ReportStdoutFailure();
     return RunCommand(options);
   } catch (const std::bad_alloc&) {
     return Report(kExitOutOfMemory, "", "out of memory");

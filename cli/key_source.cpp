@@ -17,7 +17,8 @@ int ReadKeyFile(const NativeChar* path, UserText* text) {
   FileStatus status = file.Open(path);
   if (status == FileStatus::OutOfMemory) return Report(kExitOutOfMemory, where, "out of memory");
   if (status != FileStatus::Ok)
-    return Report(kExitNoKey, where, "cannot open the key file: missing, a folder, not a regular file, or no access");
+    return Report(kExitNoKey, where,
+                  "cannot open the key file: " + DescribeProblem(file.Problem(), file.SystemError()));
   std::uint64_t size = 0;
   if (file.Size(&size) != FileStatus::Ok) return Report(kExitNoKey, where, "cannot read the key file");
   if (size > kMaxKeyFileSize)
@@ -72,8 +73,14 @@ int AcquireKey(Options& options, TextCodec& codec, bool confirm, SecureBytes* ke
   }
   if (code != kExitOk) return code;
 
-  if (!codec.Encode(text, key))
-    return Report(kExitNotRepresentable, where, "the key has characters that " + codec.Name() + " cannot represent");
+  switch (codec.Encode(text, key)) {
+    case TextCodec::Result::kNotValidText:
+      return Report(kExitNotRepresentable, where, "the key is not valid text in " + codec.LocalName());
+    case TextCodec::Result::kNotRepresentable:
+      return Report(kExitNotRepresentable, where, "the key has characters that " + codec.Name() + " cannot represent");
+    default:
+      break;
+  }
   // The component's key is text: it ends at the first zero byte.
   key->erase(std::find(key->begin(), key->end(), 0), key->end());
   if (key->empty()) return Report(kExitNoKey, where, "the key is empty");

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/secure_buffer.h"
+#include "crypt/file_io.h"
 #include "crypt/stream_format.h"
 
 namespace corvane::cli {
@@ -36,8 +37,24 @@ std::string Display(NativeView text);
 void ScrubArgument(NativeChar* argument);
 
 // ---- interruption (Ctrl+C, termination requests) ----
+// Also makes a closed pipe an ordinary write error (no SIGPIPE).
 void InstallInterruptHandlers();
 bool Interrupted();
+
+// The output file being written, which the platform removes itself when the process is
+// ended from outside before it can clean up (Windows: the console window closed, logoff,
+// shutdown; the process ends as soon as the handler returns). One file at a time; the
+// file's own clean-up is then done through these calls, so that it never runs at the
+// same time as the platform's.
+void WatchOutput(AtomicOutputFile* file);
+// Commits the watched file; when the platform has removed it already, nothing is
+// replaced and the result is CannotWrite (Interrupted() is then true).
+FileStatus CommitWatchedOutput(AtomicOutputFile& file);
+void AbandonWatchedOutput(AtomicOutputFile& file);
+#ifdef _WIN32
+// The console control handler, as SetConsoleCtrlHandler calls it (tests call it too).
+int __stdcall ConsoleControlHandler(unsigned long event);
+#endif
 
 // ---- environment ----
 // False when the variable is not set.
@@ -84,10 +101,16 @@ class TextOutput {
 };
 
 // Messages (UTF-8 on Windows, bytes elsewhere) to a standard stream; on a Windows
-// console as characters, otherwise in the ANSI code page with substitutes.
-void WriteDisplay(StdStream stream, const std::string& text);
-// Raw bytes to standard output (UTF-8 JSON, help text).
+// console as characters, otherwise in the ANSI code page with substitutes. False when
+// they could not be written.
+bool WriteDisplay(StdStream stream, const std::string& text);
+// Raw bytes to standard output (UTF-8 JSON).
 bool WriteStdoutBytes(const std::string& bytes);
+// Why the last write to standard output failed, in words ("no space left on the device").
+std::string StdoutWriteProblem();
+
+// The system's description of one of its error codes (errno, or GetLastError()).
+std::string SystemErrorText(std::uint32_t code);
 
 // Bytes of a text stream as the user's text: standard input in the console's code
 // page when it is a console, otherwise (and for files) in the ANSI code page on

@@ -15,6 +15,7 @@ namespace corvane::cli {
 namespace {
 
 volatile sig_atomic_t g_interrupted = 0;
+int g_stdoutError = 0;  // errno of the last failed write to standard output
 
 void OnInterrupt(int) { g_interrupted = 1; }
 
@@ -83,6 +84,12 @@ class Descriptor {
   int fd_;
 };
 
+bool WriteStdout(const unsigned char* data, std::size_t n) {
+  if (WriteAll(1, data, n)) return true;
+  g_stdoutError = errno;
+  return false;
+}
+
 }  // namespace
 
 NativeString NativeFromAscii(std::string_view ascii) { return NativeString(ascii); }
@@ -99,9 +106,17 @@ void InstallInterruptHandlers() {
   sigemptyset(&action.sa_mask);
   action.sa_flags = 0;  // no SA_RESTART: a blocked read returns and sees the flag
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+  // A reader that went away (`corvane ... | head`) is a write error with its message.
+  ::signal(SIGPIPE, SIG_IGN);
 }
 
 bool Interrupted() { return g_interrupted != 0; }
+
+// Signals that end the process from outside are all caught (above): the running
+// operation cleans up itself, so there is nothing for the platform to remove.
+void WatchOutput(AtomicOutputFile*) {}
+FileStatus CommitWatchedOutput(AtomicOutputFile& file) { return file.Commit(); }
+void AbandonWatchedOutput(AtomicOutputFile& file) { file.Abandon(); }
 
 bool GetEnvironmentText(const char* name, UserText* value) {
   const char* text = std::getenv(name);
@@ -127,7 +142,7 @@ bool StdinRemainingSize(std::uint64_t* size) {
 FileStatus StdinReader::Read(void* buffer, std::size_t n, std::size_t* got) { return ReadSome(0, buffer, n, got); }
 
 FileStatus StdoutWriter::Write(const void* data, std::size_t n) {
-  return WriteAll(1, static_cast<const unsigned char*>(data), n) ? FileStatus::Ok : FileStatus::CannotWrite;
+  return WriteStdout(static_cast<const unsigned char*>(data), n) ? FileStatus::Ok : FileStatus::CannotWrite;
 }
 
 TextOutput::TextOutput() : immediate_(IsTerminal(StdStream::kOut) || IsTerminal(StdStream::kIn)) {}
@@ -155,17 +170,31 @@ TextOutput::Result TextOutput::TextLine(const UserText& text) {
 
 TextOutput::Result TextOutput::Flush() {
   if (buffer_.empty()) return Result::kOk;
-  const bool ok = WriteAll(1, buffer_.data(), buffer_.size());
+  const bool ok = WriteStdout(buffer_.data(), buffer_.size());
   buffer_.clear();
   return ok ? Result::kOk : Result::kCannotWrite;
 }
 
-void WriteDisplay(StdStream stream, const std::string& text) {
-  WriteAll(stream == StdStream::kOut ? 1 : 2, reinterpret_cast<const unsigned char*>(text.data()), text.size());
+bool WriteDisplay(StdStream stream, const std::string& text) {
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  return stream == StdStream::kOut ? WriteStdout(bytes, text.size()) : WriteAll(2, bytes, text.size());
 }
 
 bool WriteStdoutBytes(const std::string& bytes) {
-  return WriteAll(1, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+  return WriteStdout(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+}
+
+std::string StdoutWriteProblem() {
+  if (g_stdoutError == EPIPE) return "the program reading it has closed the pipe";
+  if (g_stdoutError == ENOSPC) return "no space left on the device";
+  return SystemErrorText(static_cast<std::uint32_t>(g_stdoutError));
+}
+
+std::string SystemErrorText(std::uint32_t code) {
+  std::string text = std::strerror(static_cast<int>(code));
+  if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z' && (text.size() < 2 || text[1] < 'A' || text[1] > 'Z'))
+    text[0] = static_cast<char>(text[0] - 'A' + 'a');
+  return text + " (error " + std::to_string(code) + ")";
 }
 
 bool StdinBytesToText(const unsigned char* bytes, std::size_t n, UserText* text) {

@@ -10,11 +10,21 @@ namespace corvane::cli {
 namespace {
 
 volatile LONG g_interrupted = 0;
+DWORD g_stdoutError = 0;  // GetLastError() of the last failed write to standard output
 
-BOOL WINAPI OnConsoleControl(DWORD) {
-  InterlockedExchange(&g_interrupted, 1);
-  return TRUE;  // the running operation stops at its next check and cleans up
-}
+// The output being written, and whether the console handler has removed it. The lock
+// keeps the handler from running while the main thread commits or abandons the file.
+SRWLOCK g_outputLock = SRWLOCK_INIT;
+AtomicOutputFile* g_watchedOutput = nullptr;
+bool g_outputRemoved = false;
+
+class OutputLock {
+ public:
+  OutputLock() { AcquireSRWLockExclusive(&g_outputLock); }
+  ~OutputLock() { ReleaseSRWLockExclusive(&g_outputLock); }
+  OutputLock(const OutputLock&) = delete;
+  OutputLock& operator=(const OutputLock&) = delete;
+};
 
 constexpr DWORD kChunk = DWORD{1} << 30;
 
@@ -30,7 +40,10 @@ bool IsConsole(HANDLE h) {
 }
 
 bool WriteAll(HANDLE h, const unsigned char* data, std::size_t n) {
-  if (h == nullptr || h == INVALID_HANDLE_VALUE) return false;
+  if (h == nullptr || h == INVALID_HANDLE_VALUE) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
   while (n != 0) {
     DWORD done = 0;
     if (!WriteFile(h, data, n < kChunk ? static_cast<DWORD>(n) : kChunk, &done, nullptr) || done == 0) return false;
@@ -49,6 +62,12 @@ bool WriteConsoleText(HANDLE h, const wchar_t* text, std::size_t n) {
     n -= done;
   }
   return true;
+}
+
+bool WriteStdout(const unsigned char* data, std::size_t n) {
+  if (WriteAll(StdHandle(StdStream::kOut), data, n)) return true;
+  g_stdoutError = GetLastError();
+  return false;
 }
 
 // UTF-8 messages to the ANSI code page, with substitutes: messages must get through.
@@ -138,9 +157,48 @@ void ScrubArgument(NativeChar* argument) {
   if (argument != nullptr) SecureWipe(argument, std::wcslen(argument) * sizeof(wchar_t));
 }
 
-void InstallInterruptHandlers() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
+BOOL WINAPI ConsoleControlHandler(DWORD event) {
+  InterlockedExchange(&g_interrupted, 1);
+  // Ctrl+C and Ctrl+Break: the running operation stops at its next check and cleans up.
+  if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) return TRUE;
+  // The console window closed, logoff, shutdown: the system ends the process as soon as
+  // this returns, before the operation gets to clean up. The temporary file is removed
+  // here (it was opened with delete sharing; it goes when its last handle closes).
+  const OutputLock lock;
+  if (g_watchedOutput != nullptr && !g_outputRemoved) {
+    const wchar_t* temporary = g_watchedOutput->TemporaryPath();
+    if (temporary != nullptr) DeleteFileW(temporary);
+    g_outputRemoved = true;
+  }
+  return TRUE;
+}
+
+void InstallInterruptHandlers() { SetConsoleCtrlHandler(ConsoleControlHandler, TRUE); }
 
 bool Interrupted() { return InterlockedCompareExchange(&g_interrupted, 0, 0) != 0; }
+
+void WatchOutput(AtomicOutputFile* file) {
+  const OutputLock lock;
+  g_watchedOutput = file;
+  g_outputRemoved = false;
+}
+
+FileStatus CommitWatchedOutput(AtomicOutputFile& file) {
+  // The long part, flushing, is done before the lock is taken.
+  FileStatus status = file.Flush();
+  const OutputLock lock;
+  const bool removed = &file == g_watchedOutput && g_outputRemoved;
+  if (status == FileStatus::Ok) status = removed ? FileStatus::CannotWrite : file.Commit();
+  if (removed) file.Abandon();
+  if (&file == g_watchedOutput) g_watchedOutput = nullptr;
+  return status;
+}
+
+void AbandonWatchedOutput(AtomicOutputFile& file) {
+  const OutputLock lock;
+  file.Abandon();
+  if (&file == g_watchedOutput) g_watchedOutput = nullptr;
+}
 
 bool GetEnvironmentText(const char* name, UserText* value) {
   const std::wstring wideName = NativeFromAscii(name);
@@ -187,8 +245,7 @@ FileStatus StdinReader::Read(void* buffer, std::size_t n, std::size_t* got) {
 }
 
 FileStatus StdoutWriter::Write(const void* data, std::size_t n) {
-  return WriteAll(StdHandle(StdStream::kOut), static_cast<const unsigned char*>(data), n) ? FileStatus::Ok
-                                                                                          : FileStatus::CannotWrite;
+  return WriteStdout(static_cast<const unsigned char*>(data), n) ? FileStatus::Ok : FileStatus::CannotWrite;
 }
 
 TextOutput::TextOutput() : immediate_(IsTerminal(StdStream::kOut) || IsTerminal(StdStream::kIn)) {}
@@ -210,8 +267,10 @@ TextOutput::Result TextOutput::TextLine(const UserText& text) {
   if (IsConsole(out)) {
     const Result flushed = Flush();
     if (flushed != Result::kOk) return flushed;
-    if (!WriteConsoleText(out, text.data(), text.size()) || !WriteConsoleText(out, L"\n", 1))
+    if (!WriteConsoleText(out, text.data(), text.size()) || !WriteConsoleText(out, L"\n", 1)) {
+      g_stdoutError = GetLastError();
       return Result::kCannotWrite;
+    }
     return Result::kOk;
   }
   SecureBytes bytes;
@@ -235,24 +294,49 @@ TextOutput::Result TextOutput::TextLine(const UserText& text) {
 
 TextOutput::Result TextOutput::Flush() {
   if (buffer_.empty()) return Result::kOk;
-  const bool ok = WriteAll(StdHandle(StdStream::kOut), buffer_.data(), buffer_.size());
+  const bool ok = WriteStdout(buffer_.data(), buffer_.size());
   buffer_.clear();
   return ok ? Result::kOk : Result::kCannotWrite;
 }
 
-void WriteDisplay(StdStream stream, const std::string& text) {
+bool WriteDisplay(StdStream stream, const std::string& text) {
   const HANDLE h = StdHandle(stream);
   const std::wstring wide = FromUtf8(text);
+  bool ok = false;
   if (IsConsole(h)) {
-    WriteConsoleText(h, wide.data(), wide.size());
-    return;
+    ok = WriteConsoleText(h, wide.data(), wide.size());
+  } else {
+    const std::string bytes = Narrow(wide, CP_ACP);
+    ok = WriteAll(h, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
   }
-  const std::string bytes = Narrow(wide, CP_ACP);
-  WriteAll(h, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+  if (!ok && stream == StdStream::kOut) g_stdoutError = GetLastError();
+  return ok;
 }
 
 bool WriteStdoutBytes(const std::string& bytes) {
-  return WriteAll(StdHandle(StdStream::kOut), reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+  return WriteStdout(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+}
+
+std::string StdoutWriteProblem() {
+  if (g_stdoutError == ERROR_NO_DATA || g_stdoutError == ERROR_BROKEN_PIPE)
+    return "the program reading it has closed the pipe";
+  if (g_stdoutError == ERROR_DISK_FULL || g_stdoutError == ERROR_HANDLE_DISK_FULL) return "no space left on the device";
+  return SystemErrorText(g_stdoutError);
+}
+
+std::string SystemErrorText(std::uint32_t code) {
+  wchar_t* text = nullptr;
+  const DWORD n = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+      MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring wide = n != 0 && text != nullptr ? std::wstring(text, n) : std::wstring();
+  if (text != nullptr) LocalFree(text);
+  while (!wide.empty() && (wide.back() == L'\r' || wide.back() == L'\n' || wide.back() == L'.' || wide.back() == L' '))
+    wide.pop_back();
+  std::string utf8 = Display(wide);
+  if (!utf8.empty() && utf8[0] >= 'A' && utf8[0] <= 'Z' && (utf8.size() < 2 || utf8[1] < 'A' || utf8[1] > 'Z'))
+    utf8[0] = static_cast<char>(utf8[0] - 'A' + 'a');
+  return (utf8.empty() ? std::string("system error") : utf8) + " (error " + std::to_string(code) + ")";
 }
 
 bool StdinBytesToText(const unsigned char* bytes, std::size_t n, UserText* text) {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cli/exit_codes.h"
+#include "crypt/replace_rules.h"
 
 namespace corvane::cli {
 
@@ -12,5 +13,8 @@ namespace corvane::cli {
 int Report(ExitCode code, const std::string& where, const std::string& cause);
 int ReportInterrupted();
 void Warn(const std::string& text);
+
+// A file problem in words, for the end of a message ("no such file", "it is a folder").
+std::string DescribeProblem(FileProblem problem, std::uint32_t systemError);
 
 }  // namespace corvane::cli

@@ -1,4 +1,7 @@
-// Text conversion on POSIX systems: the bytes as given by default, iconv otherwise.
+// Text conversion on POSIX systems: the bytes as given by default; with --encoding, the
+// locale's text converted to the encoding through iconv. For the code pages whose
+// tables in glibc differ from Windows' (1252 and 932), the differences are made good
+// here, so that the bytes are those the component takes on Windows.
 #include <iconv.h>
 #include <langinfo.h>
 
@@ -13,25 +16,62 @@ namespace {
 
 class IdentityCodec final : public TextCodec {
  public:
-  bool Encode(const UserText& text, SecureBytes* bytes) override {
+  Result Encode(const UserText& text, SecureBytes* bytes) override {
     bytes->assign(text.begin(), text.end());
-    return true;
+    return Result::kOk;
   }
-  bool Decode(const unsigned char* bytes, std::size_t n, UserText* text) override {
+  Result Decode(const unsigned char* bytes, std::size_t n, UserText* text) override {
     text->assign(bytes, bytes + n);
-    return true;
+    return Result::kOk;
   }
   std::string Name() const override { return "the bytes as given"; }
+  std::string LocalName() const override { return "the bytes as given"; }
 };
 
+// Where Windows' table of a code page differs from glibc's (found by converting every
+// byte sequence and every BMP character both ways with MultiByteToWideChar(...,
+// MB_ERR_INVALID_CHARS) and WideCharToMultiByte(..., WC_NO_BEST_FIT_CHARS), as the
+// component converts, and with iconv).
+struct SingleByte {
+  unsigned char byte;
+  char32_t character;
+};
+struct CodePageAmendments {
+  // Bytes Windows reads as these characters, and writes for them, where glibc has none.
+  const SingleByte* bothWays;
+  std::size_t bothWaysCount;
+  // Characters Windows writes as these bytes but never reads back from them.
+  const SingleByte* writtenOnly;
+  std::size_t writtenOnlyCount;
+  // Characters glibc writes by a best fit (U+00A5 YEN SIGN as '\', say) that Windows
+  // refuses when best fits are off.
+  const char32_t* refused;
+  std::size_t refusedCount;
+  // Lead bytes of double-byte characters, whose second byte is never one of the above.
+  bool (*isLeadByte)(unsigned char byte);
+};
+
+constexpr SingleByte k1252BothWays[] = {{0x81, 0x81}, {0x8D, 0x8D}, {0x8F, 0x8F}, {0x90, 0x90}, {0x9D, 0x9D}};
+constexpr SingleByte k932BothWays[] = {{0x80, 0x80}};
+constexpr SingleByte k932WrittenOnly[] = {{0xA0, 0xF8F0}, {0xFD, 0xF8F1}, {0xFE, 0xF8F2}, {0xFF, 0xF8F3}};
+constexpr char32_t k932Refused[] = {0x00A2, 0x00A3, 0x00A5, 0x00AC, 0x2014, 0x2016, 0x203E, 0x2212, 0x301C};
+
+bool NoLeadBytes(unsigned char) { return false; }
+bool Is932LeadByte(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+
+constexpr CodePageAmendments k1252 = {k1252BothWays, std::size(k1252BothWays), nullptr, 0, nullptr, 0, NoLeadBytes};
+constexpr CodePageAmendments k932 = {k932BothWays, std::size(k932BothWays), k932WrittenOnly, std::size(k932WrittenOnly),
+                                     k932Refused,  std::size(k932Refused),  Is932LeadByte};
+
 // Converts strictly: a character without a form in the target, or input that is not
-// valid in the source, fails; nothing is transliterated or dropped.
+// valid in the source, fails; nothing is transliterated or dropped. Appends to *out.
 bool Convert(iconv_t cd, const unsigned char* in, std::size_t n, SecureBytes* out) {
   ::iconv(cd, nullptr, nullptr, nullptr, nullptr);  // initial shift state
-  out->assign(n * 4 + 16, 0);
+  const std::size_t start = out->size();
+  out->resize(start + n * 4 + 16);
   char* input = const_cast<char*>(reinterpret_cast<const char*>(in));
   std::size_t inputLeft = n;
-  std::size_t used = 0;
+  std::size_t used = start;
   bool flushing = false;
   for (;;) {
     char* output = reinterpret_cast<char*>(out->data()) + used;
@@ -52,32 +92,104 @@ bool Convert(iconv_t cd, const unsigned char* in, std::size_t n, SecureBytes* ou
   return true;
 }
 
+void AppendCharacter(char32_t c, SecureBytes* utf32) {
+  for (int i = 0; i < 4; ++i) utf32->push_back(static_cast<unsigned char>(c >> (8 * i)));
+}
+
+char32_t CharacterAt(const SecureBytes& utf32, std::size_t index) {
+  char32_t c = 0;
+  for (int i = 0; i < 4; ++i) c |= static_cast<char32_t>(utf32[index * 4 + static_cast<std::size_t>(i)]) << (8 * i);
+  return c;
+}
+
+const iconv_t kNone = reinterpret_cast<iconv_t>(-1);
+
+// The locale's text to and from the encoding, through UTF-32.
 class IconvCodec final : public TextCodec {
  public:
-  IconvCodec(std::string name, iconv_t toTarget, iconv_t fromTarget)
-      : name_(std::move(name)), toTarget_(toTarget), fromTarget_(fromTarget) {}
+  IconvCodec(std::string name, std::string local, const CodePageAmendments* amendments)
+      : name_(std::move(name)), local_(std::move(local)), amendments_(amendments) {}
   ~IconvCodec() override {
-    ::iconv_close(toTarget_);
-    ::iconv_close(fromTarget_);
+    for (iconv_t cd : {fromLocal_, toLocal_, toTarget_, fromTarget_})
+      if (cd != kNone) ::iconv_close(cd);
   }
   IconvCodec(const IconvCodec&) = delete;
   IconvCodec& operator=(const IconvCodec&) = delete;
 
-  bool Encode(const UserText& text, SecureBytes* bytes) override {
-    return Convert(toTarget_, reinterpret_cast<const unsigned char*>(text.data()), text.size(), bytes);
+  bool Open(const std::string& iconvName) {
+    fromLocal_ = ::iconv_open("UTF-32LE", local_.c_str());
+    toLocal_ = ::iconv_open(local_.c_str(), "UTF-32LE");
+    toTarget_ = ::iconv_open(iconvName.c_str(), "UTF-32LE");
+    fromTarget_ = ::iconv_open("UTF-32LE", iconvName.c_str());
+    return fromLocal_ != kNone && toLocal_ != kNone && toTarget_ != kNone && fromTarget_ != kNone;
   }
-  bool Decode(const unsigned char* bytes, std::size_t n, UserText* text) override {
+
+  Result Encode(const UserText& text, SecureBytes* bytes) override {
+    bytes->clear();
+    SecureBytes utf32;
+    if (!Convert(fromLocal_, reinterpret_cast<const unsigned char*>(text.data()), text.size(), &utf32))
+      return Result::kNotValidText;
+    return FromUtf32(utf32, bytes) ? Result::kOk : Result::kNotRepresentable;
+  }
+
+  Result Decode(const unsigned char* bytes, std::size_t n, UserText* text) override {
+    text->clear();
+    SecureBytes utf32;
+    if (!ToUtf32(bytes, n, &utf32)) return Result::kNotValidText;
     SecureBytes local;
-    if (!Convert(fromTarget_, bytes, n, &local)) return false;
+    if (!Convert(toLocal_, utf32.data(), utf32.size(), &local)) return Result::kNotRepresentable;
     text->assign(local.begin(), local.end());
-    return true;
+    return Result::kOk;
   }
+
   std::string Name() const override { return name_; }
+  std::string LocalName() const override { return local_ + ", the locale's character set"; }
 
  private:
-  std::string name_;
-  iconv_t toTarget_;
-  iconv_t fromTarget_;
+  bool FromUtf32(const SecureBytes& utf32, SecureBytes* bytes) {
+    if (amendments_ == nullptr) return Convert(toTarget_, utf32.data(), utf32.size(), bytes);
+    const CodePageAmendments& a = *amendments_;
+    const std::size_t count = utf32.size() / 4;
+    std::size_t run = 0;  // the first character not yet converted
+    for (std::size_t i = 0; i < count; ++i) {
+      const char32_t c = CharacterAt(utf32, i);
+      if (std::find(a.refused, a.refused + a.refusedCount, c) != a.refused + a.refusedCount) return false;
+      const SingleByte* own = nullptr;
+      for (std::size_t k = 0; own == nullptr && k < a.bothWaysCount; ++k)
+        if (a.bothWays[k].character == c) own = &a.bothWays[k];
+      for (std::size_t k = 0; own == nullptr && k < a.writtenOnlyCount; ++k)
+        if (a.writtenOnly[k].character == c) own = &a.writtenOnly[k];
+      if (own == nullptr) continue;
+      if (i > run && !Convert(toTarget_, utf32.data() + run * 4, (i - run) * 4, bytes)) return false;
+      bytes->push_back(own->byte);
+      run = i + 1;
+    }
+    return count == run || Convert(toTarget_, utf32.data() + run * 4, (count - run) * 4, bytes);
+  }
+
+  bool ToUtf32(const unsigned char* bytes, std::size_t n, SecureBytes* utf32) {
+    if (amendments_ == nullptr) return Convert(fromTarget_, bytes, n, utf32);
+    const CodePageAmendments& a = *amendments_;
+    std::size_t run = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+      if (a.isLeadByte(bytes[i])) {
+        ++i;  // its second byte belongs to it
+        continue;
+      }
+      const SingleByte* own = nullptr;
+      for (std::size_t k = 0; own == nullptr && k < a.bothWaysCount; ++k)
+        if (a.bothWays[k].byte == bytes[i]) own = &a.bothWays[k];
+      if (own == nullptr) continue;
+      if (i > run && !Convert(fromTarget_, bytes + run, i - run, utf32)) return false;
+      AppendCharacter(own->character, utf32);
+      run = i + 1;
+    }
+    return n <= run || Convert(fromTarget_, bytes + run, n - run, utf32);
+  }
+
+  std::string name_, local_;
+  const CodePageAmendments* amendments_;
+  iconv_t fromLocal_ = kNone, toLocal_ = kNone, toTarget_ = kNone, fromTarget_ = kNone;
 };
 
 // The character set of the user's locale; UTF-8 in the C locale, which names none.
@@ -93,23 +205,19 @@ std::string LocaleCharset() {
 
 std::unique_ptr<TextCodec> TextCodec::Open(const std::string& name, std::string* problem) {
   if (name.empty()) return std::make_unique<IdentityCodec>();
-  const std::string local = LocaleCharset();
-  const iconv_t toTarget = ::iconv_open(name.c_str(), local.c_str());
-  if (toTarget == reinterpret_cast<iconv_t>(-1)) {
+  // The code pages whose Windows tables are kept here, under every name Windows gives them.
+  const unsigned codePage = CodePageOfName(name);
+  const CodePageAmendments* amendments = codePage == 1252 ? &k1252 : codePage == 932 ? &k932 : nullptr;
+  const std::string iconvName = codePage == 1252 ? "CP1252" : codePage == 932 ? "CP932" : name;
+  auto codec = std::make_unique<IconvCodec>(name, LocaleCharset(), amendments);
+  if (!codec->Open(iconvName)) {
     *problem = "unknown encoding '" + name + "'";
     return nullptr;
   }
-  const iconv_t fromTarget = ::iconv_open(local.c_str(), name.c_str());
-  if (fromTarget == reinterpret_cast<iconv_t>(-1)) {
-    ::iconv_close(toTarget);
-    *problem = "unknown encoding '" + name + "'";
-    return nullptr;
-  }
-  auto codec = std::make_unique<IconvCodec>(name, toTarget, fromTarget);
   // Text is NUL-terminated inside the component: an encoding with zero bytes in its
   // ordinary characters (UTF-16, UTF-32) cannot carry it.
   SecureBytes sample;
-  if (!codec->Encode(UserText{'A'}, &sample) || sample.empty() ||
+  if (codec->Encode(UserText{'A'}, &sample) != Result::kOk || sample.empty() ||
       std::find(sample.begin(), sample.end(), 0) != sample.end()) {
     *problem = "encoding '" + name + "' cannot be used: its characters hold zero bytes (the component ends text at a zero byte)";
     return nullptr;

@@ -44,7 +44,8 @@ class CDunlow {
   // The whole file into a new buffer; returns its length. Files longer than
   // kMaxFileLength fail with STATUS_CANNOT_READ_INPUT.
   std::int32_t SFileReadA(const char* path, unsigned char** out);
-  // Creates or replaces the file, all or nothing.
+  // Creates or replaces the file, all or nothing, and durably (see AtomicOutputFile):
+  // a read-only file, a folder, a symbolic link or a device at the path is left alone.
   std::int32_t SFileWriteA(const unsigned char* data, std::uint32_t n, const char* path);
 
   // The largest length a status can report.

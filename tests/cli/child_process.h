@@ -25,6 +25,10 @@ struct ProcessRequest {
   // the inherited environment first, so a developer's own key never leaks in.
   std::map<std::string, std::optional<std::string>> env;
   std::filesystem::path workDir;  // empty: the current folder
+  // Standard output is a pipe whose reading end is already closed (a reader that went away).
+  bool stdoutClosedPipe = false;
+  // Wait() kills the child after this long.
+  int timeoutSeconds = 60;
 #ifndef _WIN32
   // POSIX only: connect these streams to a new pseudo-terminal, which becomes the
   // child's controlling terminal (the child never has one otherwise).
@@ -55,7 +59,8 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  // Waits for the end (at most a minute; then it is killed and the result says so).
+  // Waits for the end (at most the request's timeout; then it is killed and the result
+  // says so).
   ProcessResult Wait();
 #ifndef _WIN32
   // Sends SIGINT, as Ctrl+C does.

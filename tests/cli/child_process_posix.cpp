@@ -60,6 +60,7 @@ struct ChildProcess::State {
   int in = -1, out = -1, err = -1, master = -1;
   std::vector<std::pair<std::string, std::string>> dialogue;
   std::string peakFile;
+  int timeoutSeconds = 60;
   bool waited = false;
   ProcessResult result;
 };
@@ -68,10 +69,18 @@ ChildProcess::ChildProcess(const std::filesystem::path& program, const ProcessRe
   ::signal(SIGPIPE, SIG_IGN);  // a child that stops reading must not end the test
   State& s = *state_;
   s.dialogue = request.dialogue;
+  s.timeoutSeconds = request.timeoutSeconds;
   s.out = request.stdoutPath.empty() ? TemporaryDescriptor()
                                      : ::open(request.stdoutPath.c_str(), O_WRONLY | O_CLOEXEC);
   if (s.out < 0) throw std::runtime_error("cannot open " + request.stdoutPath);
   s.err = TemporaryDescriptor();
+  int closedPipe = -1;  // the writing end of a pipe nobody reads
+  if (request.stdoutClosedPipe) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");
+    ::close(fds[0]);
+    closedPipe = fds[1];
+  }
   int pipeWrite = -1;
   switch (request.stdinMode) {
     case StdinMode::kNull:
@@ -138,13 +147,15 @@ ChildProcess::ChildProcess(const std::filesystem::path& program, const ProcessRe
       if (slave < 0 || ::ioctl(slave, TIOCSCTTY, 0) != 0) ::_exit(126);
     }
     ::dup2(inTty ? slave : s.in, 0);
-    ::dup2(outTty ? slave : s.out, 1);
+    ::dup2(outTty ? slave : closedPipe >= 0 ? closedPipe : s.out, 1);
+    ::signal(SIGPIPE, SIG_DFL);  // as a shell starts a program
     ::dup2(errTty ? slave : s.err, 2);
     if (!workDir.empty() && ::chdir(workDir.c_str()) != 0) ::_exit(126);
     if (addressSpace.rlim_cur != 0 && ::setrlimit(RLIMIT_AS, &addressSpace) != 0) ::_exit(126);
     ::execve(argv[0], argv.data(), envp.data());
     ::_exit(127);
   }
+  if (closedPipe >= 0) ::close(closedPipe);
   if (pipeWrite >= 0) {
     ::close(s.in);
     s.in = -1;
@@ -171,7 +182,7 @@ void ChildProcess::Interrupt() {
 ProcessResult ChildProcess::Wait() {
   State& s = *state_;
   if (s.waited) return s.result;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(s.timeoutSeconds);
   std::size_t nextLine = 0, searchFrom = 0;
   int status = 0;
   bool ended = false;
@@ -199,7 +210,7 @@ ProcessResult ChildProcess::Wait() {
     if (!ended && std::chrono::steady_clock::now() > deadline) {
       ::kill(s.pid, SIGKILL);
       ::waitpid(s.pid, &status, 0);
-      s.result.err += "\n<killed after a minute>";
+      s.result.err += "\n<killed after " + std::to_string(s.timeoutSeconds) + " s>";
       ended = true;
     }
   }

@@ -88,15 +88,23 @@ struct ChildProcess::State {
   PROCESS_INFORMATION process{};
   HANDLE in = INVALID_HANDLE_VALUE, out = INVALID_HANDLE_VALUE, err = INVALID_HANDLE_VALUE;
   std::thread writer;
+  int timeoutSeconds = 60;
   bool waited = false;
   ProcessResult result;
 };
 
 ChildProcess::ChildProcess(const std::filesystem::path& program, const ProcessRequest& request) : state_(new State) {
   State& s = *state_;
+  s.timeoutSeconds = request.timeoutSeconds;
   s.out = InheritableTemporaryFile();
   s.err = InheritableTemporaryFile();
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE closedPipe = INVALID_HANDLE_VALUE;  // the writing end of a pipe nobody reads
+  if (request.stdoutClosedPipe) {
+    HANDLE readEnd = INVALID_HANDLE_VALUE;
+    if (!CreatePipe(&readEnd, &closedPipe, &inherit, 0)) throw std::runtime_error("CreatePipe failed");
+    CloseHandle(readEnd);
+  }
   HANDLE pipeWrite = INVALID_HANDLE_VALUE;
   switch (request.stdinMode) {
     case StdinMode::kNull:
@@ -143,13 +151,14 @@ ChildProcess::ChildProcess(const std::filesystem::path& program, const ProcessRe
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = s.in;
-  startup.hStdOutput = s.out;
+  startup.hStdOutput = closedPipe != INVALID_HANDLE_VALUE ? closedPipe : s.out;
   startup.hStdError = s.err;
   const std::wstring workDir = request.workDir.wstring();
   // No console: the child can never prompt, as on a service or in a scheduled job.
   if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT | DETACHED_PROCESS,
                       &environment[0], workDir.empty() ? nullptr : workDir.c_str(), &startup, &s.process))
     throw std::runtime_error("CreateProcessW failed: " + std::to_string(GetLastError()));
+  if (closedPipe != INVALID_HANDLE_VALUE) CloseHandle(closedPipe);
   if (pipeWrite != INVALID_HANDLE_VALUE) {
     CloseHandle(s.in);
     s.in = INVALID_HANDLE_VALUE;
@@ -177,10 +186,10 @@ ChildProcess::~ChildProcess() {
 ProcessResult ChildProcess::Wait() {
   State& s = *state_;
   if (s.waited) return s.result;
-  if (WaitForSingleObject(s.process.hProcess, 60000) != WAIT_OBJECT_0) {
+  if (WaitForSingleObject(s.process.hProcess, static_cast<DWORD>(s.timeoutSeconds) * 1000) != WAIT_OBJECT_0) {
     TerminateProcess(s.process.hProcess, 1);
     WaitForSingleObject(s.process.hProcess, INFINITE);
-    s.result.err += "\n<killed after a minute>";
+    s.result.err += "\n<killed after " + std::to_string(s.timeoutSeconds) + " s>";
   }
   DWORD code = 0;
   GetExitCodeProcess(s.process.hProcess, &code);

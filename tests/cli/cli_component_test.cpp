@@ -153,9 +153,15 @@ TEST_F(CliAgainstComponent, TextsGiveTheComponentsCiphertextInCodePage1252) {
   EXPECT_NE(r.err.find("argument 1: the text has characters that code page 1252 cannot represent"), std::string::npos)
       << r.err;
 
-  // The anchor the native tests use for --encoding windows-1252.
+  // The anchors the native tests use for --encoding windows-1252: the five bytes that
+  // glibc's table lacks are the C1 controls of the same numbers here.
   Key(L"TESTKEY");
   EXPECT_EQ(EnCrypt(L"caf\u00E9"), L"dnpeF6ec0/I=");
+  const std::wstring controls = L"\u0081\u008D\u008F\u0090\u009D";
+  EXPECT_EQ(EnCrypt(controls), L"Uckp0msrwUg=");
+  const ProcessResult tool = Run({"encrypt-text", "--encoding", "windows-1252", Utf8(controls)});
+  ASSERT_EQ(tool.exitCode, 0) << tool.err;
+  EXPECT_EQ(tool.out, "Uckp0msrwUg=\n");
 }
 
 TEST_F(CliAgainstComponent, FilesGiveTheComponentsBytesBothWays) {
@@ -236,9 +242,11 @@ TEST_F(CliAgainstComponent, Cp932TextsGiveTheComponentsCiphertext) {
   // Kanji, half-width katakana (one byte each), and 表 (0x95 0x5C: a trail byte that is '\').
   ExpectSameTexts({L"\u65E5\u672C\u8A9E", L"\uFF76\uFF80\uFF76\uFF85", L"\u8868\u8868 and ASCII", L"mixed \u65E5 text"});
 
-  // The anchor the native tests use for --encoding cp932, and a 1252 text from here.
+  // The anchors the native tests use for --encoding cp932, and a 1252 text from here.
   Key(L"TESTKEY");
   EXPECT_EQ(EnCrypt(L"\u65E5\u672C\u8A9E"), L"WUR8hkd18zM=");
+  EXPECT_EQ(EnCrypt(L"\u0080"), L"kW79dYAdtLs=");
+  for (const wchar_t* refused : {L"\u00A5", L"\u2212", L"\u301C"}) EXPECT_EQ(EnCrypt(refused), L"<status -102>");
   const ProcessResult r = Run({"encrypt-text", "--encoding", "windows-1252", Utf8(L"caf\u00E9")});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out, "dnpeF6ec0/I=\n");

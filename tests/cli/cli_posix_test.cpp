@@ -1,8 +1,8 @@
 // What only a native run can show: the terminal (prompt without echo, progress bar),
 // the peak memory of large files, interruption, and the limits of the format.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -130,14 +130,181 @@ TEST_F(CliNative, UnwritableStandardOutputFailsWithCode6) {
   ProcessRequest request;
   request.env["CORVANE_KEY"] = "k";
   request.stdoutPath = "/dev/full";
+  const std::string full = "corvane: standard output: cannot write: no space left on the device\n";
   ProcessResult r = Run({"encrypt-text", "text"}, request);
   EXPECT_EQ(r.exitCode, 6);
-  EXPECT_EQ(r.err, "corvane: standard output: cannot write\n");
+  EXPECT_EQ(r.err, full);
   request.input = "data";
   request.stdinMode = StdinMode::kPipe;
   r = Run({"encrypt-file", "-"}, request);
   EXPECT_EQ(r.exitCode, 6);
-  EXPECT_EQ(r.err, "corvane: standard output: cannot write the output\n");
+  EXPECT_EQ(r.err, full);
+  // Text that is not the tool's main output is checked as well.
+  {
+    std::FILE* f = std::fopen((dir_.Path() / "h.bf").c_str(), "wb");
+    std::fwrite("\x01\0\0\0abcdefgh", 1, 12, f);
+    std::fclose(f);
+  }
+  request.stdinMode = StdinMode::kNull;
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"inspect", "h.bf"}, {"inspect", "--json", "h.bf"}, {"--help"}, {"decrypt-file", "--help"}, {"--version"}}) {
+    SCOPED_TRACE(args[0] + " " + args[1 % args.size()]);
+    r = Run(args, request);
+    EXPECT_EQ(r.exitCode, 6);
+    EXPECT_EQ(r.err, full);
+  }
+}
+
+// ---- inputs that are not regular files ----
+
+TEST_F(CliNative, FifosAsInputOrKeyFileAreRefusedWithoutWaiting) {
+  ASSERT_EQ(::mkfifo((dir_.Path() / "fifo").c_str(), 0600), 0);
+  ProcessRequest request;
+  request.env["CORVANE_KEY"] = "k";
+  request.timeoutSeconds = 10;
+  const std::string cause = ": it is not a regular file but a device, a FIFO or a socket\n";
+  ProcessResult r = Run({"encrypt-file", "fifo"}, request);
+  EXPECT_EQ(r.exitCode, 4);
+  EXPECT_EQ(r.err, "corvane: fifo: cannot open the input file" + cause);
+  r = Run({"inspect", "fifo"}, request);
+  EXPECT_EQ(r.exitCode, 4);
+  r = Run({"encrypt-text", "-k", "fifo", "text"}, request);
+  EXPECT_EQ(r.exitCode, 3);
+  EXPECT_EQ(r.err, "corvane: fifo: cannot open the key file" + cause);
+  // A device reads as endless (or no) data: refused the same way.
+  r = Run({"encrypt-file", "/dev/zero", "-o", "zero.bf"}, request);
+  EXPECT_EQ(r.exitCode, 4);
+  EXPECT_EQ(r.err, "corvane: /dev/zero: cannot open the input file" + cause);
+  EXPECT_EQ(Names(), std::vector<std::string>{"fifo"});
+}
+
+// ---- replacing files ----
+
+mode_t ModeOf(const fs::path& path) {
+  struct stat info;
+  EXPECT_EQ(::lstat(path.c_str(), &info), 0);
+  return info.st_mode & 07777;
+}
+
+TEST_F(CliNative, ReplacedFilesKeepTheirModeAndLinksAreNotReplaced) {
+  std::FILE* f = std::fopen((dir_.Path() / "secret").c_str(), "wb");
+  std::fputs("plaintext", f);
+  std::fclose(f);
+  ProcessRequest request;
+  request.env["CORVANE_KEY"] = "k";
+  ASSERT_EQ(Run({"encrypt-file", "secret"}, request).exitCode, 0);
+  // The decrypted file replaces a 0600 file: it must not become readable by others.
+  f = std::fopen((dir_.Path() / "plain").c_str(), "wb");
+  std::fclose(f);
+  ASSERT_EQ(::chmod((dir_.Path() / "plain").c_str(), 0600), 0);
+  ProcessResult r = Run({"decrypt-file", "secret.bf", "-o", "plain"}, request);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(ModeOf(dir_.Path() / "plain"), mode_t{0600});
+  EXPECT_EQ(fs::file_size(dir_.Path() / "plain"), 9u);
+
+  fs::create_symlink("secret", dir_.Path() / "link");
+  r = Run({"decrypt-file", "secret.bf", "-o", "link"}, request);
+  EXPECT_EQ(r.exitCode, 6);
+  EXPECT_EQ(r.err,
+            "corvane: link: cannot replace the output file: it is a symbolic link (name the file it points to "
+            "instead); it was left as it was\n");
+  EXPECT_TRUE(fs::is_symlink(dir_.Path() / "link"));
+  EXPECT_EQ(fs::file_size(dir_.Path() / "secret"), 9u);
+  EXPECT_EQ(Names(), (std::vector<std::string>{"link", "plain", "secret", "secret.bf"}));
+}
+
+// The new content reaches the disk before it takes the target's name, and the folder
+// after: a crash leaves the old file or the new one, never an empty or partial one.
+TEST_F(CliNative, TheOutputIsFlushedBeforeItReplacesTheTarget) {
+  if (::access("/usr/bin/strace", X_OK) != 0) {
+    GTEST_SKIP() << "strace is not installed";
+  }
+  std::FILE* f = std::fopen((dir_.Path() / "in").c_str(), "wb");
+  std::fputs("plaintext", f);
+  std::fclose(f);
+  ProcessRequest request;
+  request.env["CORVANE_KEY"] = "k";
+  request.env["ASAN_OPTIONS"] = "detect_leaks=0";  // the leak checker cannot run under a tracer
+  const std::string traceFile = (dir_.Path() / "trace").string();
+  request.args = {"-f", "-o", traceFile, "-e", "trace=fsync,fdatasync,rename,renameat,renameat2",
+                  CORVANE_CLI_PATH, "encrypt-file", "in"};
+  request.workDir = dir_.Path();
+  const ProcessResult r = test::RunProcess("/usr/bin/strace", request);
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  std::string trace;
+  f = std::fopen(traceFile.c_str(), "rb");
+  for (int c; (c = std::fgetc(f)) != EOF;) trace += static_cast<char>(c);
+  std::fclose(f);
+  const std::size_t rename = trace.find("rename");
+  ASSERT_NE(rename, std::string::npos) << trace;
+  EXPECT_NE(trace.find("in.bf\"", rename), std::string::npos) << trace;
+  const std::size_t before = trace.rfind("fsync(", rename);
+  EXPECT_NE(before, std::string::npos) << "no flush before the rename:\n" << trace;
+  EXPECT_NE(trace.find("fsync(", rename), std::string::npos) << "the folder is not flushed after it:\n" << trace;
+}
+
+// ---- text of other programs ----
+
+// inspect --json writes valid JSON for every name, whatever bytes a Linux file name holds.
+TEST_F(CliNative, InspectJsonIsValidJsonForAnyFileName) {
+  const std::vector<std::string> names = {
+      "plain.bf",
+      "\xE6\x97\xA5\xE6\x9C\xAC.bf",  // valid UTF-8: kept as it is
+      "overlong-\xC0\x80.bf",         // an overlong NUL
+      "overlong3-\xE0\x80\xAF.bf",    // an overlong '/'
+      "surrogate-\xED\xA0\x80.bf",    // U+D800
+      "beyond-\xF4\x90\x80\x80.bf",   // U+110000
+      "f5-\xF5\x80\x80\x80.bf",
+      "cut-\xE6\x97.bf",  // a sequence that ends too soon
+      "lone-\x80-\xFF.bf",
+      "quote\"back\\slash\x01.bf",
+  };
+  std::vector<std::string> args = {"inspect", "--json"};
+  for (const std::string& name : names) {
+    std::FILE* f = std::fopen((dir_.Path() / name).c_str(), "wb");
+    ASSERT_NE(f, nullptr) << name;
+    std::fwrite("\0\0\0\0", 1, 4, f);
+    std::fclose(f);
+    args.push_back(name);
+  }
+  ProcessResult r = Run(args);
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  std::FILE* f = std::fopen((dir_.Path() / "lines.json").c_str(), "wb");
+  std::fwrite(r.out.data(), 1, r.out.size(), f);
+  std::fclose(f);
+  // Python's own parser, strict about UTF-8, reads every line; the names come back with
+  // U+FFFD for each byte that is not part of a valid character.
+  ProcessRequest check;
+  check.args = {"-c",
+                "import json, sys\n"
+                "lines = open(sys.argv[1], 'rb').read().splitlines()\n"
+                "print('|'.join(json.loads(line)['file'] for line in lines).encode('utf-8').hex())\n",
+                (dir_.Path() / "lines.json").string()};
+  check.args.insert(check.args.begin(), "python3");
+  r = test::RunProcess("/usr/bin/env", check);
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  std::string expected;
+  const std::string fffd = "\xEF\xBF\xBD";
+  const std::vector<std::string> decoded = {
+      "plain.bf",
+      "\xE6\x97\xA5\xE6\x9C\xAC.bf",
+      "overlong-" + fffd + fffd + ".bf",
+      "overlong3-" + fffd + fffd + fffd + ".bf",
+      "surrogate-" + fffd + fffd + fffd + ".bf",
+      "beyond-" + fffd + fffd + fffd + fffd + ".bf",
+      "f5-" + fffd + fffd + fffd + fffd + ".bf",
+      "cut-" + fffd + fffd + ".bf",
+      "lone-" + fffd + "-" + fffd + ".bf",
+      "quote\"back\\slash\x01.bf",
+  };
+  for (const std::string& name : decoded) expected += (expected.empty() ? "" : "|") + name;
+  std::string hex;
+  for (unsigned char c : expected) {
+    static const char digits[] = "0123456789abcdef";
+    hex += digits[c >> 4];
+    hex += digits[c & 15];
+  }
+  EXPECT_EQ(r.out, hex + "\n");
 }
 
 // ---- size and memory ----
@@ -253,7 +420,73 @@ TEST_F(CliNative, InterruptionLeavesTheOutputAsItWas) {
   EXPECT_EQ(fs::file_size(dir_.Path() / "existing"), 3u);
 }
 
-// ---- locale ----
+// ---- locale and code pages ----
+
+// glibc's tables for these code pages lack bytes that Windows maps (0x81 in 1252, 0x80
+// in 932) and map by a best fit characters that Windows refuses (U+00A5 as '\' in 932);
+// the tool follows Windows, as the component converts there. The Windows tests compare
+// the same anchors with the component itself.
+constexpr char kC1Controls1252[] = "Uckp0msrwUg=";  // U+0081 U+008D U+008F U+0090 U+009D
+constexpr char kControl80In932[] = "kW79dYAdtLs=";  // U+0080
+
+TEST_F(CliNative, WindowsCodePagesGiveTheComponentsBytes) {
+  ProcessRequest request;
+  request.env["CORVANE_KEY"] = "TESTKEY";
+  request.env["LC_ALL"] = "C.UTF-8";
+  struct Case {
+    const char* encoding;
+    std::string text;   // UTF-8
+    std::string bytes;  // in the code page, as the component encrypts them
+    bool readBack;      // whether the bytes decrypt to the text again
+  };
+  const Case cases[] = {
+      {"cp1252", "\xC2\x81\xC2\x8D\xC2\x8F\xC2\x90\xC2\x9D", "\x81\x8D\x8F\x90\x9D", true},
+      {"windows-1252", "caf\xC3\xA9 \xC2\x81", "caf\xE9 \x81", true},
+      {"cp932", "\xC2\x80", "\x80", true},
+      {"shift_jis", "\xE8\xA1\xA8\xC2\x80\\", "\x95\x5C\x80\\", true},  // 表, U+0080, a backslash
+      {"cp932", "\xEF\xA3\xB0", "\xA0", false},                         // U+F8F0: Windows writes 0xA0, reads nothing
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.encoding) + " " + c.text);
+    const std::string ciphertext = ComponentText("TESTKEY", c.bytes);
+    ProcessResult r = Run({"encrypt-text", "-e", c.encoding, c.text}, request);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, ciphertext + "\n");
+    r = Run({"decrypt-text", "-e", c.encoding, ciphertext}, request);
+    if (c.readBack) {
+      EXPECT_EQ(r.exitCode, 0) << r.err;
+      EXPECT_EQ(r.out, c.text + "\n");
+    } else {
+      EXPECT_EQ(r.exitCode, 9);
+    }
+  }
+  EXPECT_EQ(ComponentText("TESTKEY", "\x81\x8D\x8F\x90\x9D"), kC1Controls1252);
+  EXPECT_EQ(ComponentText("TESTKEY", "\x80"), kControl80In932);
+  // Best fits glibc makes and Windows refuses: ¥, − (U+2212), 〜 (U+301C).
+  for (const char* refused : {"\xC2\xA5", "\xE2\x88\x92", "\xE3\x80\x9C"}) {
+    SCOPED_TRACE(refused);
+    const ProcessResult r = Run({"encrypt-text", "-e", "cp932", refused}, request);
+    EXPECT_EQ(r.exitCode, 9);
+    EXPECT_EQ(r.err, "corvane: argument 1: the text has characters that cp932 cannot represent\n");
+  }
+}
+
+// With --encoding, the key and the texts are read in the locale's character set: bytes
+// that are not valid text in it are named as such, not as characters the encoding lacks.
+TEST_F(CliNative, TextThatIsNotValidInTheLocaleSaysSo) {
+  std::FILE* f = std::fopen((dir_.Path() / "key.txt").c_str(), "wb");
+  std::fputs("cl\xE9\n", f);  // Latin-1, not UTF-8
+  std::fclose(f);
+  ProcessRequest request;
+  request.env["LC_ALL"] = "C.UTF-8";
+  ProcessResult r = Run({"encrypt-text", "-e", "cp1252", "-k", "key.txt", "x"}, request);
+  EXPECT_EQ(r.exitCode, 9);
+  EXPECT_EQ(r.err, "corvane: key.txt: the key is not valid text in UTF-8, the locale's character set\n");
+  request.env["CORVANE_KEY"] = "k";
+  r = Run({"encrypt-text", "-e", "cp1252", "caf\xE9"}, request);
+  EXPECT_EQ(r.exitCode, 9);
+  EXPECT_EQ(r.err, "corvane: argument 1: the text is not valid text in UTF-8, the locale's character set\n");
+}
 
 TEST_F(CliNative, EncodingsReadTheCLocaleAsUtf8) {
   ProcessRequest request;

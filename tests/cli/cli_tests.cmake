@@ -37,6 +37,11 @@ target_compile_definitions(cli_component_tests PRIVATE CORVANE_VECTOR_DIR="${vec
 target_link_libraries(cli_component_tests PRIVATE crypt_object gtest_main)
 add_dependencies(cli_component_tests corvane)
 
+# The console handler, called as Windows calls it (no console reaches it under Wine).
+add_executable(cli_console_tests cli/cli_console_test.cpp cli/child_process_win32.cpp)
+target_link_libraries(cli_console_tests PRIVATE corvane_cli gtest_main)
+
 corvane_wine_test(cli_tests_wine COMMAND cli_tests)
+corvane_wine_test(cli_console_tests COMMAND cli_console_tests)
 corvane_wine_test(cli_component_cp1252 COMMAND cli_component_tests --gtest_filter=-*Cp932*)
 corvane_wine_test(cli_component_cp932 CODEPAGE 932 COMMAND cli_component_tests --gtest_filter=*Cp932*)

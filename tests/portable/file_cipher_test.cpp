@@ -3,8 +3,15 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <future>
 #include <random>
 #include <string>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "crypt/file_cipher.h"
 #include "crypt/status.h"
@@ -176,6 +183,123 @@ TEST(FileCipher, WithoutAKeyNothingIsWritten) {
   EXPECT_EQ(Decrypt("", dir.File("cipher")), STATUS_NO_KEY);
   EXPECT_FALSE(std::filesystem::exists(dir.File("cipher.bf")));
 }
+
+// Names whose ".bf" name is near the 255-character limit: the temporary file beside the
+// output must fit too (the usual temporary name is 12 or more characters longer).
+TEST(FileCipher, NamesNearTheLengthLimitEncryptAndDecrypt) {
+  TempDir dir;
+  for (std::size_t length : {235u, 241u, 246u, 252u}) {
+    SCOPED_TRACE(length);
+    const std::string name(length, 'n');
+    WriteFileBytes(dir.Path() / name, {1, 2, 3});
+    ASSERT_EQ(Encrypt("k", dir.File(name)), STATUS_OK);
+    EXPECT_EQ(std::filesystem::file_size(dir.Path() / (name + ".bf")), 12u);
+    // Decryption writes name + ".bf.bf", past the limit for these: refused, nothing left.
+    if (length + 6 > 255) {
+      EXPECT_EQ(Decrypt("k", dir.File(name + ".bf")), STATUS_CANNOT_WRITE_OUTPUT);
+    } else {
+      ASSERT_EQ(Decrypt("k", dir.File(name + ".bf")), STATUS_OK);
+      EXPECT_EQ(ReadFileBytes(dir.Path() / (name + ".bf.bf")), (Bytes{1, 2, 3}));
+    }
+    // Replacing an existing output works the same way.
+    ASSERT_EQ(Encrypt("k", dir.File(name)), STATUS_OK);
+    EXPECT_EQ(dir.Names().size(), length + 6 > 255 ? 2u : 3u);
+    std::filesystem::remove_all(dir.Path());
+    std::filesystem::create_directory(dir.Path());
+  }
+}
+
+#ifndef _WIN32
+mode_t ModeOf(const std::filesystem::path& path) {
+  struct stat info;
+  EXPECT_EQ(::lstat(path.c_str(), &info), 0);
+  return info.st_mode & 07777;
+}
+
+// The file that is replaced gives its permissions to the new one: a decrypted file that
+// replaced a 0600 file must not become readable by others.
+TEST(FileCipher, AReplacedFileKeepsItsMode) {
+  TempDir dir;
+  WriteFileBytes(dir.Path() / "in", {1, 2, 3});
+  const mode_t previous = ::umask(022);
+  for (mode_t mode : {mode_t{0600}, mode_t{0640}, mode_t{0604}, mode_t{0666}}) {
+    SCOPED_TRACE(mode);
+    WriteFileBytes(dir.Path() / "in.bf", {'o', 'l', 'd'});
+    ASSERT_EQ(::chmod((dir.Path() / "in.bf").c_str(), mode), 0);
+    ASSERT_EQ(Encrypt("k", dir.File("in")), STATUS_OK);
+    EXPECT_EQ(std::filesystem::file_size(dir.Path() / "in.bf"), 12u);
+    EXPECT_EQ(ModeOf(dir.Path() / "in.bf"), mode);
+  }
+  // A new file is made as any other program makes one: 0666 less the umask.
+  std::filesystem::remove(dir.Path() / "in.bf");
+  ASSERT_EQ(Encrypt("k", dir.File("in")), STATUS_OK);
+  EXPECT_EQ(ModeOf(dir.Path() / "in.bf"), mode_t{0644});
+  ::umask(previous);
+}
+
+TEST(FileCipher, AReplacedFileKeepsItsOwnerAndGroupWhereThatIsAllowed) {
+  if (::geteuid() != 0) {
+    GTEST_SKIP() << "only root may give a file to another owner";
+  }
+  TempDir dir;
+  WriteFileBytes(dir.Path() / "in", {1, 2, 3});
+  WriteFileBytes(dir.Path() / "in.bf", {'o', 'l', 'd'});
+  ASSERT_EQ(::chown((dir.Path() / "in.bf").c_str(), 4321, 4322), 0);
+  ASSERT_EQ(::chmod((dir.Path() / "in.bf").c_str(), 0640), 0);
+  ASSERT_EQ(Encrypt("k", dir.File("in")), STATUS_OK);
+  struct stat info;
+  ASSERT_EQ(::stat((dir.Path() / "in.bf").c_str(), &info), 0);
+  EXPECT_EQ(info.st_uid, 4321u);
+  EXPECT_EQ(info.st_gid, 4322u);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);
+}
+
+// As on Windows: a read-only file, a symbolic link, a FIFO at the output path is not
+// replaced (a link's target is not written either), and nothing is left behind.
+TEST(FileCipher, ReadOnlyFilesLinksAndFifosAtTheOutputAreLeftAlone) {
+  TempDir dir;
+  const std::filesystem::path d = dir.Path();
+  WriteFileBytes(d / "in", {1, 2, 3});
+  WriteFileBytes(d / "real", {'r', 'e', 'a', 'l'});
+
+  WriteFileBytes(d / "in.bf", {'o', 'l', 'd'});
+  ASSERT_EQ(::chmod((d / "in.bf").c_str(), 0444), 0);
+  EXPECT_EQ(Encrypt("k", dir.File("in")), STATUS_CANNOT_WRITE_OUTPUT) << "a read-only file, even for root";
+  EXPECT_EQ(ReadFileBytes(d / "in.bf"), (Bytes{'o', 'l', 'd'}));
+  std::filesystem::remove(d / "in.bf");
+
+  std::filesystem::create_symlink("real", d / "in.bf");
+  EXPECT_EQ(Encrypt("k", dir.File("in")), STATUS_CANNOT_WRITE_OUTPUT);
+  EXPECT_TRUE(std::filesystem::is_symlink(d / "in.bf"));
+  EXPECT_EQ(ReadFileBytes(d / "real"), (Bytes{'r', 'e', 'a', 'l'}));
+  std::filesystem::remove(d / "in.bf");
+
+  ASSERT_EQ(::mkfifo((d / "in.bf").c_str(), 0600), 0);
+  EXPECT_EQ(Encrypt("k", dir.File("in")), STATUS_CANNOT_WRITE_OUTPUT);
+  EXPECT_TRUE(std::filesystem::is_fifo(d / "in.bf"));
+
+  auto names = dir.Names();
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"in", "in.bf", "real"}));
+}
+
+// A FIFO as the input is refused at once: opening it for reading would wait for a writer.
+TEST(FileCipher, AFifoAsInputIsRefusedWithoutWaiting) {
+  TempDir dir;
+  const std::string fifo = dir.File("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  auto call = std::async(std::launch::async, [&] { return Encrypt("k", fifo); });
+  if (call.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+    // Releases the blocked open so that the test can end.
+    const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    call.wait();
+    if (writer >= 0) ::close(writer);
+    FAIL() << "FileEnCrypt waited for a writer of the FIFO";
+  }
+  EXPECT_EQ(call.get(), STATUS_CANNOT_OPEN_INPUT);
+  EXPECT_FALSE(std::filesystem::exists(dir.Path() / "fifo.bf"));
+}
+#endif
 
 }  // namespace
 }  // namespace corvane

@@ -65,6 +65,14 @@ inline std::FILE* OpenFile(const std::filesystem::path& path, bool write) {
 #endif
 }
 
+inline std::FILE* OpenAppend(const std::filesystem::path& path) {
+#ifdef _WIN32
+  return _wfopen(path.c_str(), L"ab");
+#else
+  return std::fopen(path.c_str(), "ab");
+#endif
+}
+
 inline void WriteFileBytes(const std::filesystem::path& path, const std::vector<unsigned char>& bytes) {
   std::FILE* f = OpenFile(path, true);
   if (f == nullptr) throw std::runtime_error("cannot create " + path.string());

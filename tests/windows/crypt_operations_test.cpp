@@ -233,6 +233,50 @@ TEST_F(CryptOperations, AnOutputHeldOpenByAnotherProgramSurvives) {
   EXPECT_EQ(fs::file_size(dir.Path() / "in.bf"), 12u);
 }
 
+// A log file that a service keeps open for writing (sharing it for reading) can be
+// encrypted; a file held without any sharing still cannot.
+TEST_F(CryptOperations, AnInputThatAnotherProgramWritesCanBeRead) {
+  TempDir dir;
+  Key(L"k");
+  const fs::path log = dir.Path() / "service.log";
+  const HANDLE writer = CreateFileW(log.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  ASSERT_TRUE(WriteFile(writer, "line 1\n", 7, &written, nullptr));
+  EXPECT_EQ(FileEncrypt(log), STATUS_OK);
+  EXPECT_EQ(fs::file_size(log.wstring() + L".bf"), 12u);
+  ASSERT_TRUE(WriteFile(writer, "line 2\n", 7, &written, nullptr));
+  EXPECT_EQ(FileEncrypt(log), STATUS_OK) << "again, the writer still writing";
+  EXPECT_EQ(fs::file_size(log.wstring() + L".bf"), 20u);
+  CloseHandle(writer);
+  ASSERT_EQ(FileDecrypt(log.wstring() + L".bf"), STATUS_OK);
+  EXPECT_EQ(ReadFileBytes(log.wstring() + L".bf.bf"), ReadFileBytes(log));
+
+  const HANDLE exclusive = CreateFileW(log.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(exclusive, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(FileEncrypt(log), STATUS_CANNOT_OPEN_INPUT);
+  CloseHandle(exclusive);
+}
+
+// The replacement works on the full path, whatever form the caller gave: a relative
+// path replaces an existing output like an absolute one.
+TEST_F(CryptOperations, ARelativePathReplacesAnExistingOutput) {
+  TempDir dir;
+  Key(L"k");
+  WriteFileBytes(dir.Path() / "in", {1, 2, 3});
+  WriteFileBytes(dir.Path() / "in.bf", {'o', 'l', 'd'});
+  wchar_t previous[MAX_PATH];
+  GetCurrentDirectoryW(MAX_PATH, previous);
+  ASSERT_TRUE(SetCurrentDirectoryW(dir.Path().c_str()));
+  const LONG status = FileEncrypt(L"in");
+  const LONG again = FileEncrypt(L".\\in");
+  SetCurrentDirectoryW(previous);
+  EXPECT_EQ(status, STATUS_OK);
+  EXPECT_EQ(again, STATUS_OK);
+  EXPECT_EQ(fs::file_size(dir.Path() / "in.bf"), 12u);
+  EXPECT_EQ(dir.Names().size(), 2u);
+}
+
 TEST_F(CryptOperations, AReadOnlyOutputSurvives) {
   TempDir dir;
   Key(L"k");
