@@ -28,13 +28,30 @@ case "$action" in
     fi
     # A prefix made before the 32-bit Wine was installed has an empty syswow64: x86
     # programs would find no system DLLs there. It is made anew.
-    if [ -f "$WINEPREFIX/system.reg" ] && [ -x /usr/lib/wine/wine ] &&
-       [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
+    stale() {
+      [ -f "$1/system.reg" ] && [ -x /usr/lib/wine/wine ] &&
+        [ ! -f "$1/drive_c/windows/syswow64/kernel32.dll" ]
+    }
+    if stale "$WINEPREFIX"; then
       wineserver -k </dev/null >/dev/null 2>&1 || true
       rm -rf "$WINEPREFIX"
     fi
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
-      /usr/lib/wine/wine64 wineboot -i </dev/null >/dev/null 2>&1
+      # Making a prefix takes 15 to 30 s of work; every prefix of the build folder is a
+      # copy of one made once, beside the build trees (build/wine-template). The lock
+      # keeps two setups that run at once from making it twice.
+      template=$(cd "$wine_dir/../.." && pwd)/wine-template
+      mkdir -p "$template"
+      (
+        flock 9
+        if stale "$template/prefix"; then rm -rf "$template/prefix"; fi
+        if [ ! -f "$template/prefix/system.reg" ]; then
+          WINEPREFIX="$template/prefix" /usr/lib/wine/wine64 wineboot -i </dev/null >/dev/null 2>&1
+          # The registry reaches the files only when the template's server has exited.
+          WINEPREFIX="$template/prefix" wineserver -w </dev/null >/dev/null 2>&1 || true
+        fi
+      ) 9>"$template/lock"
+      cp -a "$template/prefix" "$WINEPREFIX"
     fi
     # A persistent server spares every later Wine process a start-up of seconds.
     # Status 2 means one already runs for this prefix.
