@@ -2,7 +2,7 @@
 # Windows build under Wine, where it is also compared with the Crypt object itself.
 if(WIN32)
   corvane_windows_path(cli_path $<TARGET_FILE:corvane>)
-  set(child_process cli/child_process_win32.cpp)
+  set(child_process)
 else()
   set(cli_path $<TARGET_FILE:corvane>)
   set(child_process cli/child_process_posix.cpp cli/cli_posix_test.cpp)
@@ -17,7 +17,16 @@ if(WIN32)
   endif()
 endif()
 
+# Running a child process, compiled once for the three Windows test programs that use it.
+if(WIN32)
+  add_library(child_process_win32 STATIC cli/child_process_win32.cpp)
+  target_link_libraries(child_process_win32 PUBLIC project_options gtest)
+endif()
+
 add_executable(cli_tests cli/cli_test.cpp ${child_process})
+if(WIN32)
+  target_link_libraries(cli_tests PRIVATE child_process_win32)
+endif()
 target_compile_definitions(cli_tests PRIVATE
   CORVANE_VECTOR_DIR="${vector_dir}" CORVANE_CLI_PATH="${cli_path}"
   $<$<BOOL:${CORVANE_SANITIZE}>:CORVANE_SANITIZED>)
@@ -32,14 +41,14 @@ if(NOT WIN32)
   return()
 endif()
 
-add_executable(cli_component_tests cli/cli_component_test.cpp cli/child_process_win32.cpp)
+add_executable(cli_component_tests cli/cli_component_test.cpp)
 target_compile_definitions(cli_component_tests PRIVATE CORVANE_VECTOR_DIR="${vector_dir}" CORVANE_CLI_PATH="${cli_path}")
-target_link_libraries(cli_component_tests PRIVATE crypt_object gtest_main)
+target_link_libraries(cli_component_tests PRIVATE crypt_object child_process_win32 gtest_main)
 add_dependencies(cli_component_tests corvane)
 
 # The console handler, called as Windows calls it (no console reaches it under Wine).
-add_executable(cli_console_tests cli/cli_console_test.cpp cli/child_process_win32.cpp)
-target_link_libraries(cli_console_tests PRIVATE corvane_cli gtest_main)
+add_executable(cli_console_tests cli/cli_console_test.cpp)
+target_link_libraries(cli_console_tests PRIVATE corvane_cli child_process_win32 gtest_main)
 
 corvane_wine_test(cli_tests_wine COMMAND cli_tests)
 corvane_wine_test(cli_console_tests COMMAND cli_console_tests)

@@ -27,15 +27,8 @@ endforeach()
 add_executable(wrapper_hardening_tests
   hardening/wrapper_bad_input_test.cpp
   hardening/wrapper_threads_test.cpp
-  hardening/wrapper_long_run_test.cpp
-  wrapper/wrapper_test_support.cpp
-  wrapper/wrapper_test_main.cpp)
-target_compile_definitions(wrapper_hardening_tests PRIVATE
-  CORVANE_VECTOR_DIR="${vector_dir}"
-  TAMSEL_WRAPPER_DLL="Z:$<TARGET_FILE:TamselWrapper>"
-  TAMSEL_FIXTURES_DLL="Z:$<TARGET_FILE:TamselFixtures>")
-target_link_libraries(wrapper_hardening_tests PRIVATE
-  fixture_cipher tamsel_interface project_options gtest psapi ole32 oleaut32 advapi32 version uuid)
+  hardening/wrapper_long_run_test.cpp)
+target_link_libraries(wrapper_hardening_tests PRIVATE wrapper_test_support psapi)
 add_dependencies(wrapper_hardening_tests TamselWrapper TamselFixtures)
 if(CORVANE_ARCH STREQUAL "x86")
   # The 64 MiB round trip holds several copies of the text at once (the test's own, the

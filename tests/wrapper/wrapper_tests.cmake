@@ -15,20 +15,22 @@ if(NOT CORVANE_RUNS_TESTS)
   return()
 endif()
 
+# What the wrapper's test programs share, compiled once.
+add_library(wrapper_test_support STATIC wrapper/wrapper_test_main.cpp wrapper/wrapper_test_support.cpp)
+target_compile_definitions(wrapper_test_support PUBLIC
+  CORVANE_VECTOR_DIR="${vector_dir}"
+  TAMSEL_WRAPPER_DLL="Z:$<TARGET_FILE:TamselWrapper>"
+  TAMSEL_FIXTURES_DLL="Z:$<TARGET_FILE:TamselFixtures>")
+target_link_libraries(wrapper_test_support PUBLIC
+  fixture_cipher tamsel_interface project_options gtest ole32 oleaut32 advapi32 version uuid)
+
 add_executable(wrapper_tests
-  wrapper/wrapper_test_main.cpp
-  wrapper/wrapper_test_support.cpp
   wrapper/wrapper_call_test.cpp
   wrapper/wrapper_dispatch_test.cpp
   wrapper/wrapper_failure_test.cpp
   wrapper/wrapper_module_test.cpp
   wrapper/wrapper_activation_test.cpp)
-# The DLLs under test, as Windows paths (Wine's drive Z: is /).
-target_compile_definitions(wrapper_tests PRIVATE
-  CORVANE_VECTOR_DIR="${vector_dir}"
-  TAMSEL_WRAPPER_DLL="Z:$<TARGET_FILE:TamselWrapper>"
-  TAMSEL_FIXTURES_DLL="Z:$<TARGET_FILE:TamselFixtures>")
-target_link_libraries(wrapper_tests PRIVATE fixture_cipher tamsel_interface gtest ole32 oleaut32 advapi32 version uuid)
+target_link_libraries(wrapper_tests PRIVATE wrapper_test_support)
 add_dependencies(wrapper_tests TamselWrapper TamselFixtures)
 corvane_check_imports(wrapper_tests)
 
