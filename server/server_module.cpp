@@ -13,6 +13,7 @@
 #include "crypt_instances.h"
 #include "resource.h"
 #include "server_module.h"
+#include "type_info_holder.h"
 
 namespace corvane {
 
@@ -139,6 +140,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
   } else if (reason == DLL_PROCESS_DETACH && corvane::g_moduleReady) {
     corvane::ReleaseClassObjects();
     AtlModuleTerm(&ServerModule);
+    // Again, for when atl.dll could not put it on the termination list; a second run
+    // finds nothing to release.
+    corvane::TypeInfoHolder::ReleaseTypeInfo(reinterpret_cast<DWORD_PTR>(&corvane::CryptTypeInfo));
     corvane::DeleteModuleLocks();
   }
   return TRUE;
