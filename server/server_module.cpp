@@ -54,9 +54,10 @@ void ReleaseClassObjects() {
   }
 }
 
-// True while HKCR\TypeLib\{library}\<major>.<minor> exists (the versions in hex, as
-// RegisterTypeLib writes them).
-bool TypeLibraryVersionRegistered(const TLIBATTR& attributes) {
+// True while HKCR\TypeLib\{library}\<major>.<minor>\<lcid>\win32 (or win64) exists, the
+// numbers in hex as RegisterTypeLib writes them: the registration of this platform's
+// library. The version key alone stays while the DLL of the other bitness is registered.
+bool TypeLibraryPlatformRegistered(const TLIBATTR& attributes) {
   wchar_t key[80] = L"TypeLib\\";
   if (StringFromGUID2(attributes.guid, key + 8, 40) == 0) return false;
   // "\<major>.<minor>" in hexadecimal digits without leading zeros.
@@ -74,6 +75,10 @@ bool TypeLibraryVersionRegistered(const TLIBATTR& attributes) {
   appendHex(attributes.wMajorVerNum);
   *at++ = L'.';
   appendHex(attributes.wMinorVerNum);
+  *at++ = L'\\';
+  appendHex(attributes.lcid);
+  for (const wchar_t* platform = attributes.syskind == SYS_WIN64 ? L"\\win64" : L"\\win32"; *platform != 0;)
+    *at++ = *platform++;
   *at = L'\0';
   HKEY version = nullptr;
   if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key, 0, KEY_READ, &version) != ERROR_SUCCESS) return false;
@@ -117,7 +122,7 @@ HRESULT UnregisterTypeLibrary() {
   TLIBATTR* attributes = nullptr;
   hr = library->GetLibAttr(&attributes);
   if (FAILED(hr)) return hr;
-  hr = TypeLibraryVersionRegistered(*attributes)
+  hr = TypeLibraryPlatformRegistered(*attributes)
            ? UnRegisterTypeLib(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum, attributes->lcid,
                                attributes->syskind)
            : S_OK;
