@@ -421,6 +421,20 @@ TEST_F(Cli, EachFailureHasItsExitCodeAndLeavesNoOutput) {
                                                "plain.txt", "plain.txt.bf", "short.bf", "tiny.bf"}));
 }
 
+// The format has no key check, so a decryption with a mistyped key gives noise without a
+// failure: written over its own input, it would leave no ciphertext to try the right key
+// on. An output that names the input file, however spelt, is refused and the input kept.
+TEST_F(Cli, ADecryptionOverItsOwnInputIsRefused) {
+  const Bytes original = ComponentFile("right key", AsBytes("the only copy"));
+  Write("only.bf", original);
+  for (const char* output : {"only.bf", "./only.bf"}) {
+    SCOPED_TRACE(output);
+    const ProcessResult r = RunWithKey({"decrypt-file", "only.bf", "-o", output}, "mistyped key");
+    EXPECT_NE(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Read("only.bf"), original) << "the ciphertext is still there";
+  }
+}
+
 TEST_F(Cli, TextFailuresNameTheLineAndKeepTheAnswersBefore) {
   ProcessRequest request;
   request.env["CORVANE_KEY"] = "TESTKEY";
