@@ -120,6 +120,7 @@ class Input {
                : "cannot read the input: " + DescribeProblem(file_.Problem(), file_.SystemError());
   }
   void Close() { file_.Close(); }
+  bool IsFileAt(const NativeString& path) const { return !isStdin_ && file_.IsFileAt(path.c_str()); }
 
  private:
   bool isStdin_;
@@ -171,8 +172,13 @@ class Output {
   const std::string& Name() const { return name_; }
   std::uint64_t BytesToStdout() const { return stdout_.Written(); }
 
-  int Create() {
+  int Create(const Input& input) {
     if (toStdout_) return kExitOk;
+    // There is no key check in the format: a mistyped key would leave noise in place of
+    // the only copy, so an output over its own input is refused.
+    if (input.IsFileAt(path_))
+      return Report(kExitCannotWrite, name_,
+                    "is the input file; write the output to another file; " + std::string(kLeftAsItWas));
     const FileStatus status = file_.Create(path_.c_str());
     if (status == FileStatus::OutOfMemory) return Report(kExitOutOfMemory, name_, "out of memory");
     if (status != FileStatus::Ok) {
@@ -423,7 +429,7 @@ int EncryptOneFile(Context& context, const Options& options, const Operand& oper
 
   ProgressBar progress(input.Name(), input.SizeKnown() ? input.Size() : 0, !context.quiet);
   if (input.SizeKnown()) {
-    if ((code = output.Create()) != kExitOk) return code;
+    if ((code = output.Create(input)) != kExitOk) return code;
     const StreamStatus status = EncryptFileStream(*context.engine, input.Reader(),
                                                   static_cast<std::uint32_t>(input.Size()), output.Writer(), &progress);
     if (status == StreamStatus::kEndedEarly)
@@ -450,7 +456,7 @@ int EncryptOneFile(Context& context, const Options& options, const Operand& oper
     if (status == StreamStatus::kCannotWrite)
       return Report(kExitCannotWrite, "temporary file in " + TemporaryFile::Folder(), "cannot write");
     if (status != StreamStatus::kOk) return ReportStream(status, input, output);
-    if ((code = output.Create()) != kExitOk) return code;
+    if ((code = output.Create(input)) != kExitOk) return code;
     unsigned char header[kLengthHeaderSize];
     StoreLengthHeader(static_cast<std::uint32_t>(length), header);
     if (output.Writer().Write(header, sizeof header) != FileStatus::Ok) return output.ReportWriteFailure();
@@ -485,7 +491,7 @@ int DecryptOneFile(Context& context, const Options& options, const Operand& oper
                       " bytes of ciphertext follow; nothing was written");
 
   ProgressBar progress(input.Name(), input.SizeKnown() ? input.Size() - kLengthHeaderSize : 0, !context.quiet);
-  if ((code = output.Create()) != kExitOk) return code;
+  if ((code = output.Create(input)) != kExitOk) return code;
   const StreamStatus status = DecryptFileStream(*context.engine, input.Reader(), length, output.Writer(), &progress);
   if (status == StreamStatus::kEndedEarly)
     return Report(kExitBadEncryptedFile, input.Name(),

@@ -13,7 +13,7 @@ enum ExitCode : int {
   kExitCannotOpen = 4,         // input file missing, a folder, not a regular file, or no access
   kExitCannotRead = 5,         // input cannot be read, grew while it was encrypted, or is too large for the format
   kExitCannotWrite = 6,        // output cannot be written (file, folder, standard output), or a read-only
-                               // file, a folder or a symbolic link is at the output path
+                               // file, a folder, a symbolic link or the input itself is at the output path
   kExitBadBase64 = 7,          // malformed Base64 text
   kExitBadEncryptedFile = 8,   // encrypted file shorter than its header states, or inconsistent (inspect)
   kExitNotRepresentable = 9,   // text not representable in the encoding, or not valid text in it

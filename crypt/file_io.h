@@ -35,6 +35,13 @@ class InputFile {
   FileStatus Open(const wchar_t* path) noexcept;
 #endif
   FileStatus Size(std::uint64_t* size) const noexcept;
+  // Whether path names the open file itself, under whatever spelling or link; false when
+  // nothing is open or path names nothing.
+#ifdef _WIN32
+  bool IsFileAt(const wchar_t* path) const noexcept;
+#else
+  bool IsFileAt(const char* path) const noexcept;
+#endif
   // Reads up to n bytes; *got is 0 only at the end of the file.
   FileStatus Read(void* buffer, std::size_t n, std::size_t* got) noexcept;
   // Reads exactly n bytes; a file that ends sooner is a read failure.

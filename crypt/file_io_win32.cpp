@@ -181,6 +181,20 @@ FileStatus InputFile::Size(std::uint64_t* size) const noexcept {
   return FileStatus::Ok;
 }
 
+bool InputFile::IsFileAt(const wchar_t* path) const noexcept {
+  if (handle_ == -1 || path == nullptr) return false;
+  // No access asked for: it opens whatever sharing the input was opened with.
+  const HANDLE named = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (named == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION a, b;
+  const bool same = GetFileInformationByHandle(AsHandle(handle_), &a) && GetFileInformationByHandle(named, &b) &&
+                    a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+                    a.nFileIndexLow == b.nFileIndexLow;
+  CloseHandle(named);
+  return same;
+}
+
 FileStatus InputFile::Read(void* buffer, std::size_t n, std::size_t* got) noexcept {
   *got = 0;
   if (handle_ == -1) return FileStatus::CannotRead;
@@ -347,6 +361,12 @@ FileStatus AtomicOutputFile::Commit() noexcept {
       // be lost as well. Put it in place; failing that, it stays where it is.
       if (MoveFileExW(temporary_, target_, MOVEFILE_WRITE_THROUGH)) break;
       const DWORD moveError = GetLastError();
+      // Another writer's complete file took the free name meanwhile: nothing would be lost
+      // without ours, so it is replaced once more or removed, never left lying about.
+      if (moveError == ERROR_ALREADY_EXISTS || moveError == ERROR_FILE_EXISTS) {
+        if (round == 0) continue;
+        return Fail(FileProblem::kInUse, moveError);
+      }
       temporaryExists_ = false;
       Release();
       problem_ = ProblemOf(moveError);

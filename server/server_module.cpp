@@ -13,6 +13,7 @@
 #include "crypt_instances.h"
 #include "resource.h"
 #include "server_module.h"
+#include "type_info_holder.h"
 
 namespace corvane {
 
@@ -53,9 +54,10 @@ void ReleaseClassObjects() {
   }
 }
 
-// True while HKCR\TypeLib\{library}\<major>.<minor> exists (the versions in hex, as
-// RegisterTypeLib writes them).
-bool TypeLibraryVersionRegistered(const TLIBATTR& attributes) {
+// True while HKCR\TypeLib\{library}\<major>.<minor>\<lcid>\win32 (or win64) exists, the
+// numbers in hex as RegisterTypeLib writes them: the registration of this platform's
+// library. The version key alone stays while the DLL of the other bitness is registered.
+bool TypeLibraryPlatformRegistered(const TLIBATTR& attributes) {
   wchar_t key[80] = L"TypeLib\\";
   if (StringFromGUID2(attributes.guid, key + 8, 40) == 0) return false;
   // "\<major>.<minor>" in hexadecimal digits without leading zeros.
@@ -73,6 +75,10 @@ bool TypeLibraryVersionRegistered(const TLIBATTR& attributes) {
   appendHex(attributes.wMajorVerNum);
   *at++ = L'.';
   appendHex(attributes.wMinorVerNum);
+  *at++ = L'\\';
+  appendHex(attributes.lcid);
+  for (const wchar_t* platform = attributes.syskind == SYS_WIN64 ? L"\\win64" : L"\\win32"; *platform != 0;)
+    *at++ = *platform++;
   *at = L'\0';
   HKEY version = nullptr;
   if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key, 0, KEY_READ, &version) != ERROR_SUCCESS) return false;
@@ -116,7 +122,7 @@ HRESULT UnregisterTypeLibrary() {
   TLIBATTR* attributes = nullptr;
   hr = library->GetLibAttr(&attributes);
   if (FAILED(hr)) return hr;
-  hr = TypeLibraryVersionRegistered(*attributes)
+  hr = TypeLibraryPlatformRegistered(*attributes)
            ? UnRegisterTypeLib(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum, attributes->lcid,
                                attributes->syskind)
            : S_OK;
@@ -139,6 +145,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
   } else if (reason == DLL_PROCESS_DETACH && corvane::g_moduleReady) {
     corvane::ReleaseClassObjects();
     AtlModuleTerm(&ServerModule);
+    // Again, for when atl.dll could not put it on the termination list; a second run
+    // finds nothing to release.
+    corvane::TypeInfoHolder::ReleaseTypeInfo(reinterpret_cast<DWORD_PTR>(&corvane::CryptTypeInfo));
     corvane::DeleteModuleLocks();
   }
   return TRUE;

@@ -124,8 +124,10 @@ HRESULT TypeInfoHolder::Invoke(IDispatch* self, DISPID dispid, REFIID, LCID lcid
     hr = EnsureTypeInfo(lcid);
     if (m_pInfo.load(std::memory_order_acquire) == nullptr) return hr;
   }
-  // The dispatcher reads the argument list unconditionally.
-  if (params == nullptr) return E_INVALIDARG;
+  // The dispatcher reads the argument list and both of its arrays unconditionally.
+  if (params == nullptr || (params->cArgs != 0 && params->rgvarg == nullptr) ||
+      (params->cNamedArgs != 0 && params->rgdispidNamedArgs == nullptr))
+    return E_INVALIDARG;
   return m_pInfo.load(std::memory_order_acquire)->Invoke(self, dispid, flags, params, result, exception,
                                                           argumentError);
 }

@@ -118,11 +118,13 @@ HRESULT Register() {
 HRESULT Unregister() {
   wchar_t libid[40];
   StringFromGUID2(LIBID_Tamsel, libid, 40);
-  wchar_t version_key[128];
+  // This platform's registration of the library: the version key alone stays while the
+  // DLL of the other bitness is registered.
+  wchar_t platform_key[128];
   static_assert(kTypeLibMajor == 3 && kTypeLibMinor == 0, "the version in the key below");
-  Join(version_key, {L"TypeLib\\", libid, L"\\3.0"});
+  Join(platform_key, {L"TypeLib\\", libid, sizeof(void*) == 8 ? L"\\3.0\\0\\win64" : L"\\3.0\\0\\win32"});
   HRESULT result = S_OK;
-  if (KeyExists(version_key)) {
+  if (KeyExists(platform_key)) {
     const SYSKIND kind = sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32;
     if (FAILED(UnRegisterTypeLib(LIBID_Tamsel, kTypeLibMajor, kTypeLibMinor, LOCALE_NEUTRAL, kind))) {
       result = SELFREG_E_TYPELIB;

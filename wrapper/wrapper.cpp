@@ -82,6 +82,9 @@ STDMETHODIMP Wrapper::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
 
 STDMETHODIMP Wrapper::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
   if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+  // The type information's lookup reads the first name even for a count of 0.
+  if (count == 0) return S_OK;
+  if (names == nullptr || ids == nullptr) return E_POINTER;
   return DispGetIDsOfNames(type_info_.Get(), names, count, ids);
 }
 

@@ -421,6 +421,26 @@ TEST_F(Cli, EachFailureHasItsExitCodeAndLeavesNoOutput) {
                                                "plain.txt", "plain.txt.bf", "short.bf", "tiny.bf"}));
 }
 
+// The format has no key check, so a decryption with a mistyped key gives noise without a
+// failure, and an encryption with one gives a file no known key opens: written over its
+// own input, either would leave nothing to try the right key on. An output that names the
+// input file, however spelt, is refused and the input kept.
+TEST_F(Cli, AnOutputOverItsOwnInputIsRefused) {
+  const Bytes original = ComponentFile("right key", AsBytes("the only copy"));
+  Write("only.bf", original);
+  for (const char* command : {"decrypt-file", "encrypt-file"}) {
+    for (const char* output : {"only.bf", "./only.bf"}) {
+      SCOPED_TRACE(std::string(command) + " -o " + output);
+      const ProcessResult r = RunWithKey({command, "only.bf", "-o", output}, "mistyped key");
+      EXPECT_EQ(r.exitCode, 6) << r.err;
+      EXPECT_NE(r.err.find("is the input file"), std::string::npos) << r.err;
+      EXPECT_EQ(Read("only.bf"), original) << "the ciphertext is still there";
+    }
+  }
+  EXPECT_EQ(RunWithKey({"decrypt-file", "only.bf", "-o", "other"}, "right key").exitCode, 0) << "another output works";
+  EXPECT_EQ(Read("other"), AsBytes("the only copy"));
+}
+
 TEST_F(Cli, TextFailuresNameTheLineAndKeepTheAnswersBefore) {
   ProcessRequest request;
   request.env["CORVANE_KEY"] = "TESTKEY";

@@ -140,5 +140,57 @@ TEST(CryptThreads, ObjectsInManyApartmentsAndSharedStateUnderLoad) {
   EXPECT_EQ(dll.DllCanUnloadNow(), S_OK) << "every object, class object reference and lock is released";
 }
 
+// Two ASP requests may write the same output at once (both encrypt one upload, both
+// decrypt one file). Each call either puts a complete file in place or reports -106 (a
+// decrypting call may find its input replaced at that moment: -104); a
+// temporary file of a call that lost the race must never stay behind: it holds a whole
+// copy of the output, for FileDeCrypt the plaintext, where nobody removes it.
+TEST(CryptThreads, WritersOfOneOutputFileLeaveNoTemporaryFile) {
+  test::TempDir dir;
+  const std::wstring folder = dir.Path().wstring();
+  const std::vector<unsigned char> content(100000, 'p');
+  test::WriteFileBytes(folder + L"\\plain.txt", content);
+  constexpr int kThreads = 4, kRounds = 60;
+  std::atomic<int> unexpected{0};
+  StartLine start(kThreads);
+  // Threads 0 and 1 encrypt plain.txt, threads 2 and 3 decrypt plain.txt.bf as it is.
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      test::ComApartment apartment;
+      ComPtr<ICrypt> crypt;
+      if (FAILED(CoCreateInstance(CLSID_Crypt, nullptr, CLSCTX_INPROC_SERVER, IID_ICrypt, crypt.ReceiveVoid()))) {
+        ++unexpected;
+        return;
+      }
+      test::BstrVariant key(L"key");
+      crypt->SetKey(*key);
+      test::BstrVariant plain(folder + L"\\plain.txt"), encrypted(folder + L"\\plain.txt.bf");
+      if (t == 2) crypt->FileEnCrypt(*plain);  // a first encrypted file to decrypt
+      start.Arrive();
+      for (int i = 0; i < kRounds; ++i) {
+        if (t < 2) {
+          crypt->FileEnCrypt(*plain);
+        } else {
+          crypt->FileDeCrypt(*encrypted);
+        }
+        LONG status = 1;
+        crypt->IsError(&status);
+        // A decrypting thread may also find its input being replaced at that moment.
+        const bool inputInFlux = t >= 2 && status == STATUS_CANNOT_OPEN_INPUT;
+        if (status != STATUS_OK && status != STATUS_CANNOT_WRITE_OUTPUT && !inputInFlux && unexpected++ < 10)
+          std::printf("thread %d: status %ld\n", t, static_cast<long>(status));
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(unexpected.load(), 0);
+  std::vector<std::string> left;
+  for (const std::string& name : dir.Names())
+    if (name.find(".~") != std::string::npos) left.push_back(name);
+  EXPECT_TRUE(left.empty()) << left.size() << " temporary files left behind, the first " << left.front();
+  EXPECT_EQ(test::ReadFileBytes(folder + L"\\plain.txt.bf.bf"), content) << "the output in place is complete";
+}
+
 }  // namespace
 }  // namespace corvane

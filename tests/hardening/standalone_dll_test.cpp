@@ -548,6 +548,35 @@ TEST_F(WrapperOutOfMemory, BothMethods) {
   }
 }
 
+// atl.dll keeps the module's termination list in entries it allocates itself, outside
+// the DLL's heap, so the countdown above never refuses them. When that allocation fails,
+// the type information and name cache that the DLL loaded must still be given back when
+// the DLL is unloaded.
+HRESULT WINAPI RefuseTerminationEntry(void*, void*, DWORD_PTR) { return E_OUTOFMEMORY; }
+
+TEST(CorvaneOutOfMemoryOutsideTheDll, TheTerminationListRefusesItsEntry) {
+  test::ComApartment apartment;
+  MallocSpy::Installed();
+  const DllUnderTest dll = Corvane();
+  for (long cycle = 1; cycle <= 3; ++cycle) {
+    LoadedDll loaded(dll);
+    ASSERT_TRUE(HeapSeam::Attach(loaded.Module()));
+    const LiveBlocks before;
+    {
+      void** slot = test::ImportSlot(loaded.Module(), "atl.dll", "AtlModuleAddTermFunc");
+      ASSERT_NE(slot, nullptr);
+      test::ImportRedirect refuse(slot, reinterpret_cast<void*>(&RefuseTerminationEntry));
+      ComPtr<IClassFactory> factory = loaded.Factory();
+      ComPtr<IUnknown> object;
+      ASSERT_TRUE(factory && SUCCEEDED(factory->CreateInstance(nullptr, IID_IUnknown, object.ReceiveVoid())));
+      EXPECT_EQ(UseObject(dll, object.Get()), S_OK) << "cycle " << cycle;
+    }
+    EXPECT_EQ(loaded.CanUnloadNow(), S_OK);
+    loaded.Unload();
+    ExpectNoneLeft(before, cycle);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(BothDlls, StandaloneDll, ::testing::Values(Corvane(), Wrapper()),
                          [](const auto& info) { return info.index == 0 ? "Corvane" : "TamselWrapper"; });
 INSTANTIATE_TEST_SUITE_P(BothDlls, StandaloneDllOutOfMemory, ::testing::Values(Corvane(), Wrapper()),

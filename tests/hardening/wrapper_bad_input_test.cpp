@@ -167,6 +167,18 @@ TEST_F(WrapperBadInput, WrongArgumentCountsAndNamedArguments) {
   ExpectUsable();
 }
 
+// A compiled client's name lookup with null arrays: nothing to look up for a count of 0,
+// E_POINTER otherwise, as Corvane.Crypt answers; never a read through the null pointer.
+TEST_F(WrapperBadInput, NameLookupsWithNullArrays) {
+  DISPID id = 7;
+  LPOLESTR name[] = {const_cast<LPOLESTR>(L"TwofishEncrypt")};
+  EXPECT_EQ(wrapper_->GetIDsOfNames(IID_NULL, nullptr, 0, LOCALE_USER_DEFAULT, &id), S_OK);
+  EXPECT_EQ(id, 7) << "nothing is written for no names";
+  EXPECT_EQ(wrapper_->GetIDsOfNames(IID_NULL, nullptr, 1, LOCALE_USER_DEFAULT, &id), E_POINTER);
+  EXPECT_EQ(wrapper_->GetIDsOfNames(IID_NULL, name, 1, LOCALE_USER_DEFAULT, nullptr), E_POINTER);
+  ExpectUsable();
+}
+
 TEST_F(WrapperBadInput, ArgumentsByValueLeaveNothingBehind) {
   UniqueVariant text, key;
   SetText(text, L"passed by value, as JScript and VBScript literals are");

@@ -132,5 +132,21 @@ TEST_F(CryptDispatch, BadCallsAreRefusedByTheDispatcher) {
             E_INVALIDARG);
 }
 
+// An argument list whose counts promise arrays it does not have is refused before the
+// dispatcher reads through the null pointers, as Tamsel.Wrapper refuses it.
+TEST_F(CryptDispatch, ArgumentListsWithNullArraysAreRefused) {
+  UniqueVariant result, text;
+  V_VT(text.Get()) = VT_BSTR;
+  V_BSTR(text.Get()) = SysAllocString(L"text");
+  DISPPARAMS namedWithoutNames = {text.Get(), nullptr, 1, 1};
+  EXPECT_EQ(crypt_->Invoke(3, IID_NULL, 0, DISPATCH_METHOD, &namedWithoutNames, result.Receive(), nullptr, nullptr),
+            E_INVALIDARG);
+  DISPPARAMS argumentsWithoutValues = {nullptr, nullptr, 1, 0};
+  EXPECT_EQ(crypt_->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, &argumentsWithoutValues, result.Receive(), nullptr,
+                           nullptr),
+            E_INVALIDARG);
+  ASSERT_EQ(Call(2, DISPATCH_METHOD, {}, result.Receive()), S_OK);
+}
+
 }  // namespace
 }  // namespace corvane

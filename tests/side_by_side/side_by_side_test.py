@@ -43,10 +43,10 @@ def check(condition, what):
         failures.append(what)
 
 
-def regsvr32(bits, dll, unregister=False):
+def regsvr32(bits, dll, unregister=False, when=""):
     args = ["regsvr32", "/s"] + (["/u"] if unregister else []) + [windows_path(dll)]
     code, _ = wine(bits, *args)
-    check(code == 0, f"{'regsvr32 /u' if unregister else 'regsvr32'} ({bits}-bit) {os.path.relpath(dll, source)} exits 0")
+    check(code == 0, f"{when}{'regsvr32 /u' if unregister else 'regsvr32'} ({bits}-bit) {os.path.relpath(dll, source)} exits 0")
 
 
 def dist(bits, name):
@@ -138,6 +138,10 @@ try:
         for progid in CLASSES:
             regsvr32(gone, dist(gone, DLLS[progid]), unregister=True)
         expect_hosts(CLASSES if kept == 64 else [], CLASSES if kept == 32 else [], f"x{'86' if gone == 32 else '64'} unregistered")
+        # Unregistering what is no longer registered succeeds and removes nothing more,
+        # also while the other bitness is still registered.
+        for progid in CLASSES:
+            regsvr32(gone, dist(gone, DLLS[progid]), unregister=True, when="again: ")
         state = registry()
         for progid in CLASSES:
             check(server_path(state, gone, progid) is None and server_path(state, kept, progid) is not None,
