@@ -1,6 +1,6 @@
 // The tool's exit codes: one per cause. The numbers 3 to 10 follow the component's
 // status numbers (-200, -104, -105, -106, -107, -202, -102, -103). --help, the manual
-// page and README list this table.
+// page and docs/command-line.md list this table.
 #pragma once
 
 namespace corvane::cli {

@@ -58,21 +58,46 @@ endfunction()
 # Compiles an .idl with widl into a C++ header, GUID definitions and a type library:
 #   corvane_widl(NAME idl-file)  -> static library NAME_interface (header and GUIDs),
 #                                   variable NAME_TLB (the .tlb path) in the caller's scope
+# widl runs in the source tree with relative paths: the files it writes name the .idl as
+# server/corvane.idl, not by a path of this machine (the header and GUIDs are shipped).
 function(corvane_widl name idl)
   set(out ${CMAKE_CURRENT_BINARY_DIR}/generated)
-  set(flags ${CORVANE_WIDL_TARGET} -I ${PROJECT_SOURCE_DIR}/common -L ${CORVANE_STDOLE_DIR})
+  set(flags ${CORVANE_WIDL_TARGET} -I common -L ${CORVANE_STDOLE_DIR})
+  file(RELATIVE_PATH relative_idl ${PROJECT_SOURCE_DIR} ${idl})
   add_custom_command(
     OUTPUT ${out}/${name}.h ${out}/${name}_i.c ${out}/${name}.tlb
     COMMAND ${CMAKE_COMMAND} -E make_directory ${out}
-    COMMAND ${CORVANE_WIDL} ${flags} -h -o ${out}/${name}.h ${idl}
-    COMMAND ${CORVANE_WIDL} ${flags} -u -o ${out}/${name}_i.c ${idl}
-    COMMAND ${CORVANE_WIDL} ${flags} -t -o ${out}/${name}.tlb ${idl}
+    COMMAND ${CORVANE_WIDL} ${flags} -h -o ${out}/${name}.h ${relative_idl}
+    COMMAND ${CORVANE_WIDL} ${flags} -u -o ${out}/${name}_i.c ${relative_idl}
+    COMMAND ${CORVANE_WIDL} ${flags} -t -o ${out}/${name}.tlb ${relative_idl}
     DEPENDS ${idl} ${PROJECT_SOURCE_DIR}/common/automation_base.idl
+    WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
     VERBATIM)
   add_library(${name}_interface STATIC ${out}/${name}_i.c)
   target_include_directories(${name}_interface PUBLIC ${out} ${PROJECT_SOURCE_DIR}/common)
   target_link_libraries(${name}_interface PUBLIC ole32 oleaut32 uuid)
   set(${name}_TLB ${out}/${name}.tlb PARENT_SCOPE)
+endfunction()
+
+# What a C++ client of a DLL compiles against, copied to dist/include: the header and GUID
+# definitions that corvane_widl(NAME) made, and any further files named (the base header
+# they include). Target NAME_dist_include makes them; both Windows builds write the same
+# files.
+function(corvane_ship_interface name)
+  set(generated ${CMAKE_CURRENT_BINARY_DIR}/generated)
+  set(include_dir ${PROJECT_SOURCE_DIR}/dist/include)
+  set(sources ${generated}/${name}.h ${generated}/${name}_i.c ${ARGN})
+  set(shipped)
+  foreach(source ${sources})
+    get_filename_component(file_name ${source} NAME)
+    list(APPEND shipped ${include_dir}/${file_name})
+  endforeach()
+  add_custom_command(OUTPUT ${shipped}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${include_dir}
+    COMMAND ${CMAKE_COMMAND} -E copy ${sources} ${include_dir}/
+    DEPENDS ${sources}
+    VERBATIM)
+  add_custom_target(${name}_dist_include ALL DEPENDS ${shipped})
 endfunction()
 
 # Corvane.dll and TamselWrapper.dll link no part of the C++ runtime: everything compiled

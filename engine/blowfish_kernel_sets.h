@@ -7,7 +7,7 @@
 
 namespace corvane::detail {
 
-// Interleave widths, chosen by measurement (scripts/bench.sh, README "Performance").
+// Interleave widths, chosen by measurement (scripts/bench.sh, docs/performance.md).
 // x64, packed layout: 8 blocks are 8 registers, and with the S-box pointer, the subkey
 // pair and four temporaries the 15 registers are full; 10 and 12 measured no faster.
 // 32-bit x86, split layout: 7 registers never hold even two blocks, so every width

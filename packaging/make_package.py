@@ -6,8 +6,9 @@
   make_package.py msi --platform x64|x86 --scope perMachine|perUser --dist DIR --out FILE
                       [--version V] --wine-dir DIR
       a package from packaging/corvane.wxs; the version defaults to DIR's Corvane.dll
-  make_package.py zip --dist DIR --readme FILE --out FILE
-      both DLL sets, corvane.exe of each bitness, the README and SHA256SUMS
+  make_package.py zip --dist DIR --doc FILE... --out FILE
+      both DLL sets, corvane.exe of each bitness, the C++ header and GUIDs of DIR/include,
+      the documents (each under its path relative to the current folder) and SHA256SUMS
 
 What wixl (msitools 0.101) leaves undone or gets wrong, this script completes:
   - the File table's Version and Language columns (wixl leaves them empty, which makes
@@ -211,13 +212,16 @@ def build_msi(platform, scope, dist, out, version, wine_dir):
     print(f"{os.path.relpath(out)}: {platform} {scope} {version} ProductCode {{{product_code}}}")
 
 
-def build_zip(dist, readme, out, version):
+def build_zip(dist, docs, out, version):
     """A zip with a fixed date for each entry, so the same files give the same zip."""
     members = []
     for bitness in ("x64", "x86"):
         for name in ("Corvane.dll", "TamselWrapper.dll", "corvane.exe"):
             members.append((os.path.join(dist, bitness, name), f"{bitness}/{name}"))
-    members.append((readme, "README.md"))
+    for name in ("corvane.h", "corvane_i.c", "tamsel.h", "tamsel_i.c", "automation_base.h"):
+        members.append((os.path.join(dist, "include", name), f"include/{name}"))
+    for doc in docs:
+        members.append((doc, os.path.relpath(doc).replace(os.sep, "/")))
     sums = "".join(f"{hashlib.sha256(open(p, 'rb').read()).hexdigest()}  {n}\n" for p, n in members)
     top = f"Corvane-{version}"
     with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as z:
@@ -246,7 +250,7 @@ def main():
     p.add_argument("--wine-dir", required=True)
     p = sub.add_parser("zip")
     p.add_argument("--dist", required=True)
-    p.add_argument("--readme", required=True)
+    p.add_argument("--doc", action="append", required=True)
     p.add_argument("--out", required=True)
     args = parser.parse_args()
     if args.command == "version":
@@ -257,7 +261,7 @@ def main():
     elif args.command == "msi":
         build_msi(args.platform, args.scope, args.dist, args.out, args.version, args.wine_dir)
     else:
-        build_zip(args.dist, args.readme, args.out, version_resource(os.path.join(args.dist, "x64", "Corvane.dll"))[0])
+        build_zip(args.dist, args.doc, args.out, version_resource(os.path.join(args.dist, "x64", "Corvane.dll"))[0])
 
 
 if __name__ == "__main__":

@@ -25,7 +25,8 @@ version=$(python3 packaging/make_package.py version dist/x64/Corvane.dll)
 (cd dist && sha256sum --quiet -c SHA256SUMS)
 rm -rf build/msi-test/zip && mkdir -p build/msi-test/zip
 python3 -m zipfile -e "dist/Corvane-$version.zip" build/msi-test/zip
-(cd "build/msi-test/zip/Corvane-$version" && sha256sum --quiet -c SHA256SUMS && ls x64 x86 README.md >/dev/null)
+(cd "build/msi-test/zip/Corvane-$version" && sha256sum --quiet -c SHA256SUMS &&
+  ls x64 x86 include/corvane.h include/tamsel.h README.md LICENSE CHANGELOG.md docs >/dev/null)
 echo "ok: SHA256SUMS of dist/ and of the zip"
 python3 tests/packaging/msi_test.py --packages dist --dist dist --version "$version" \
   --fixtures64 build/win64/tests/fixtures/TamselFixtures.dll \
