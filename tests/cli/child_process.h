@@ -14,6 +14,7 @@ enum class StdinMode {
   kNull,  // the null device: empty, and not a terminal
   kFile,  // a regular file holding the input (its size is known)
   kPipe,  // a pipe fed with the input (its size is not known)
+  kNamedFile,  // the existing file at stdinPath, opened for reading (as a shell's "<")
 };
 
 struct ProcessRequest {
@@ -21,6 +22,7 @@ struct ProcessRequest {
   std::vector<std::string> args;
   std::string input;
   StdinMode stdinMode = StdinMode::kNull;
+  std::filesystem::path stdinPath;  // kNamedFile: the file to read
   // Variables to set (a value) or remove (no value). CORVANE_KEY is always removed from
   // the inherited environment first, so a developer's own key never leaks in.
   std::map<std::string, std::optional<std::string>> env;

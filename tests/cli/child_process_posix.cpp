@@ -91,6 +91,10 @@ ChildProcess::ChildProcess(const std::filesystem::path& program, const ProcessRe
       WriteAll(s.in, request.input);
       ::lseek(s.in, 0, SEEK_SET);
       break;
+    case StdinMode::kNamedFile:
+      s.in = ::open(request.stdinPath.c_str(), O_RDONLY | O_CLOEXEC);
+      if (s.in < 0) throw std::runtime_error("cannot open " + request.stdinPath.string());
+      break;
     case StdinMode::kPipe: {
       int fds[2];
       if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");

@@ -119,6 +119,11 @@ ChildProcess::ChildProcess(const std::filesystem::path& program, const ProcessRe
         SetFilePointerEx(s.in, zero, nullptr, FILE_BEGIN);
       }
       break;
+    case StdinMode::kNamedFile:
+      s.in = CreateFileW(request.stdinPath.wstring().c_str(), GENERIC_READ,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit, OPEN_EXISTING, 0, nullptr);
+      if (s.in == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot open " + request.stdinPath.string());
+      break;
     case StdinMode::kPipe:
       if (!CreatePipe(&s.in, &pipeWrite, &inherit, 1 << 16)) throw std::runtime_error("CreatePipe failed");
       SetHandleInformation(pipeWrite, HANDLE_FLAG_INHERIT, 0);  // the child must see the end

@@ -441,6 +441,30 @@ TEST_F(Cli, AnOutputOverItsOwnInputIsRefused) {
   EXPECT_EQ(Read("other"), AsBytes("the only copy"));
 }
 
+// The same with the input on standard input, redirected from the file that -o names
+// ("corvane decrypt-file - -o only.bf < only.bf"): the only copy is still the input.
+TEST_F(Cli, AnOutputOverTheFileOnStandardInputIsRefused) {
+  const Bytes original = ComponentFile("right key", AsBytes("the only copy"));
+  Write("only.bf", original);
+  for (const char* command : {"decrypt-file", "encrypt-file"}) {
+    SCOPED_TRACE(command);
+    ProcessRequest request;
+    request.env["CORVANE_KEY"] = "mistyped key";
+    request.stdinMode = StdinMode::kNamedFile;
+    request.stdinPath = dir_.Path() / "only.bf";
+    const ProcessResult r = Run({command, "-", "-o", "only.bf"}, request);
+    EXPECT_EQ(r.exitCode, 6) << r.err;
+    EXPECT_NE(r.err.find("is the input file"), std::string::npos) << r.err;
+    EXPECT_EQ(Read("only.bf"), original) << "the ciphertext is still there";
+  }
+  ProcessRequest request;
+  request.env["CORVANE_KEY"] = "right key";
+  request.stdinMode = StdinMode::kNamedFile;
+  request.stdinPath = dir_.Path() / "only.bf";
+  EXPECT_EQ(Run({"decrypt-file", "-", "-o", "other"}, request).exitCode, 0) << "another output works";
+  EXPECT_EQ(Read("other"), AsBytes("the only copy"));
+}
+
 TEST_F(Cli, TextFailuresNameTheLineAndKeepTheAnswersBefore) {
   ProcessRequest request;
   request.env["CORVANE_KEY"] = "TESTKEY";
