@@ -120,7 +120,10 @@ class Input {
                : "cannot read the input: " + DescribeProblem(file_.Problem(), file_.SystemError());
   }
   void Close() { file_.Close(); }
-  bool IsFileAt(const NativeString& path) const { return !isStdin_ && file_.IsFileAt(path.c_str()); }
+  // Standard input too, where it is redirected from the file path names.
+  bool IsFileAt(const NativeString& path) const {
+    return isStdin_ ? StdinIsFileAt(path) : file_.IsFileAt(path.c_str());
+  }
 
  private:
   bool isStdin_;

@@ -67,6 +67,9 @@ bool IsTerminal(StdStream stream);
 // The number of bytes left on standard input when it is a regular file.
 bool StdinRemainingSize(std::uint64_t* size);
 
+// Whether standard input is the file that path names (a redirection from it).
+bool StdinIsFileAt(const NativeString& path);
+
 class StdinReader final : public ByteReader {
  public:
   FileStatus Read(void* buffer, std::size_t n, std::size_t* got) override;

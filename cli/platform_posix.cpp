@@ -139,6 +139,8 @@ bool StdinRemainingSize(std::uint64_t* size) {
   return true;
 }
 
+bool StdinIsFileAt(const NativeString& path) { return IsOpenFileAt(0, path.c_str()); }
+
 FileStatus StdinReader::Read(void* buffer, std::size_t n, std::size_t* got) { return ReadSome(0, buffer, n, got); }
 
 FileStatus StdoutWriter::Write(const void* data, std::size_t n) {

@@ -230,6 +230,12 @@ bool StdinRemainingSize(std::uint64_t* size) {
   return true;
 }
 
+bool StdinIsFileAt(const NativeString& path) {
+  const HANDLE h = StdHandle(StdStream::kIn);
+  if (h == nullptr || h == INVALID_HANDLE_VALUE || GetFileType(h) != FILE_TYPE_DISK) return false;
+  return IsOpenFileAt(reinterpret_cast<std::intptr_t>(h), path.c_str());
+}
+
 FileStatus StdinReader::Read(void* buffer, std::size_t n, std::size_t* got) {
   *got = 0;
   const HANDLE h = StdHandle(StdStream::kIn);

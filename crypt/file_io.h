@@ -19,6 +19,14 @@ enum class FileStatus {
   OutOfMemory,
 };
 
+// Whether the open file behind handle (a descriptor on POSIX, a HANDLE on Windows) is the
+// one path names, under whatever spelling or link; false when path names nothing.
+#ifdef _WIN32
+bool IsOpenFileAt(std::intptr_t handle, const wchar_t* path) noexcept;
+#else
+bool IsOpenFileAt(std::intptr_t handle, const char* path) noexcept;
+#endif
+
 // Inputs are opened so that another program may keep writing them (a log file): on
 // Windows with read and write sharing, as the system's own copy and type open them.
 class InputFile {

@@ -130,12 +130,14 @@ FileStatus InputFile::Size(std::uint64_t* size) const noexcept {
   return FileStatus::Ok;
 }
 
-bool InputFile::IsFileAt(const char* path) const noexcept {
+bool IsOpenFileAt(std::intptr_t handle, const char* path) noexcept {
   struct stat open, named;
-  if (handle_ < 0 || path == nullptr || ::fstat(static_cast<int>(handle_), &open) != 0 || ::stat(path, &named) != 0)
+  if (handle < 0 || path == nullptr || ::fstat(static_cast<int>(handle), &open) != 0 || ::stat(path, &named) != 0)
     return false;
   return open.st_dev == named.st_dev && open.st_ino == named.st_ino;
 }
+
+bool InputFile::IsFileAt(const char* path) const noexcept { return handle_ >= 0 && IsOpenFileAt(handle_, path); }
 
 FileStatus InputFile::Read(void* buffer, std::size_t n, std::size_t* got) noexcept {
   *got = 0;

@@ -181,19 +181,21 @@ FileStatus InputFile::Size(std::uint64_t* size) const noexcept {
   return FileStatus::Ok;
 }
 
-bool InputFile::IsFileAt(const wchar_t* path) const noexcept {
-  if (handle_ == -1 || path == nullptr) return false;
+bool IsOpenFileAt(std::intptr_t handle, const wchar_t* path) noexcept {
+  if (handle == -1 || handle == 0 || path == nullptr) return false;
   // No access asked for: it opens whatever sharing the input was opened with.
   const HANDLE named = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (named == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION a, b;
-  const bool same = GetFileInformationByHandle(AsHandle(handle_), &a) && GetFileInformationByHandle(named, &b) &&
+  const bool same = GetFileInformationByHandle(AsHandle(handle), &a) && GetFileInformationByHandle(named, &b) &&
                     a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
                     a.nFileIndexLow == b.nFileIndexLow;
   CloseHandle(named);
   return same;
 }
+
+bool InputFile::IsFileAt(const wchar_t* path) const noexcept { return handle_ != -1 && IsOpenFileAt(handle_, path); }
 
 FileStatus InputFile::Read(void* buffer, std::size_t n, std::size_t* got) noexcept {
   *got = 0;
