@@ -188,9 +188,11 @@ bool IsOpenFileAt(std::intptr_t handle, const wchar_t* path) noexcept {
                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (named == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION a, b;
+  // Some network file systems give every file the index 0: there nothing can be told apart,
+  // and refusing every existing output would be worse than not recognising the input.
   const bool same = GetFileInformationByHandle(AsHandle(handle), &a) && GetFileInformationByHandle(named, &b) &&
-                    a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
-                    a.nFileIndexLow == b.nFileIndexLow;
+                    (a.nFileIndexHigh | a.nFileIndexLow) != 0 && a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+                    a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
   CloseHandle(named);
   return same;
 }

@@ -63,7 +63,7 @@ bool TypeLibraryPlatformRegistered(const TLIBATTR& attributes) {
   // "\<major>.<minor>" in hexadecimal digits without leading zeros.
   wchar_t* at = key + lstrlenW(key);
   const auto appendHex = [&at](unsigned value) {
-    wchar_t digits[4];
+    wchar_t digits[2 * sizeof value];
     int n = 0;
     do {
       digits[n++] = L"0123456789abcdef"[value & 15];

@@ -85,6 +85,13 @@ STDMETHODIMP Wrapper::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LC
   // The type information's lookup reads the first name even for a count of 0.
   if (count == 0) return S_OK;
   if (names == nullptr || ids == nullptr) return E_POINTER;
+  // A null name in the list is answered here: Windows' lookup may read through it.
+  for (UINT i = 0; i < count; ++i) {
+    if (names[i] == nullptr) {
+      for (UINT j = 0; j < count; ++j) ids[j] = DISPID_UNKNOWN;
+      return DISP_E_UNKNOWNNAME;
+    }
+  }
   return DispGetIDsOfNames(type_info_.Get(), names, count, ids);
 }
 

@@ -176,6 +176,14 @@ TEST_F(WrapperBadInput, NameLookupsWithNullArrays) {
   EXPECT_EQ(id, 7) << "nothing is written for no names";
   EXPECT_EQ(wrapper_->GetIDsOfNames(IID_NULL, nullptr, 1, LOCALE_USER_DEFAULT, &id), E_POINTER);
   EXPECT_EQ(wrapper_->GetIDsOfNames(IID_NULL, name, 1, LOCALE_USER_DEFAULT, nullptr), E_POINTER);
+  // A null name inside the list is an unknown name, not a read through it.
+  LPOLESTR with_null[] = {const_cast<LPOLESTR>(L"TwofishEncrypt"), nullptr};
+  DISPID ids[2] = {7, 7};
+  EXPECT_EQ(wrapper_->GetIDsOfNames(IID_NULL, with_null, 2, LOCALE_USER_DEFAULT, ids), DISP_E_UNKNOWNNAME);
+  EXPECT_EQ(ids[1], DISPID_UNKNOWN);
+  LPOLESTR only_null[] = {nullptr};
+  EXPECT_EQ(wrapper_->GetIDsOfNames(IID_NULL, only_null, 1, LOCALE_USER_DEFAULT, ids), DISP_E_UNKNOWNNAME);
+  EXPECT_EQ(ids[0], DISPID_UNKNOWN);
   ExpectUsable();
 }
 
