@@ -31,6 +31,9 @@ using BlockFunction = void (*)(const std::uint32_t* P, const std::uint32_t* S, c
 using ScheduleFunction = void (*)(std::uint32_t* P, std::uint32_t* S, const unsigned char* key,
                                   std::uint32_t keyLength);
 
+// The key schedule compiled with BMI1 (blowfish_kernels_bmi.cpp), for every set that needs it.
+void ScheduleBmi(std::uint32_t* P, std::uint32_t* S, const unsigned char* key, std::uint32_t keyLength);
+
 // What a set needs of the CPU beyond the build's baseline.
 enum class CpuFeature { None, Bmi1, Avx2, Avx512 };
 

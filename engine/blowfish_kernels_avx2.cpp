@@ -2,7 +2,6 @@
 // CPUID and XGETBV have reported AVX2, BMI1 and the registers' state saved by the
 // operating system (blowfish_kernel_sets.cpp). As in blowfish_kernels_bmi.cpp, nothing
 // with external linkage is compiled here besides the accessor.
-#include "blowfish_init_tables.h"
 #include "blowfish_kernel_sets.h"
 #include "blowfish_kernels_vector.h"
 
@@ -15,16 +14,11 @@ namespace {
 
 using kernels::Avx2Lanes;
 
-// The key schedule is one serial chain; vectors do nothing for it.
-void ScheduleAvx2(std::uint32_t* P, std::uint32_t* S, const unsigned char* key, std::uint32_t keyLength) {
-  kernels::Schedule<kernels::Bextr>(P, S, kInitialPArray, kInitialSBoxes, key, keyLength);
-}
-
 constexpr BlowfishKernels kAvx2 = {"gather",
                                    kAvx2Groups * Avx2Lanes::kLanes,
                                    "avx2",
                                    CpuFeature::Avx2,
-                                   ScheduleAvx2,
+                                   ScheduleBmi,  // one serial chain: vectors do nothing for it
                                    kernels::VectorBlocks<Avx2Lanes, kAvx2Groups, false>,
                                    kernels::VectorBlocks<Avx2Lanes, kAvx2Groups, true>};
 

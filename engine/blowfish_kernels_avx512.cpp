@@ -3,7 +3,6 @@
 // state saved by the operating system (blowfish_kernel_sets.cpp). As in
 // blowfish_kernels_bmi.cpp, nothing with external linkage is compiled here besides the
 // accessor.
-#include "blowfish_init_tables.h"
 #include "blowfish_kernel_sets.h"
 #include "blowfish_kernels_vector.h"
 
@@ -16,16 +15,11 @@ namespace {
 
 using kernels::Avx512Lanes;
 
-// The key schedule is one serial chain; vectors do nothing for it.
-void ScheduleAvx512(std::uint32_t* P, std::uint32_t* S, const unsigned char* key, std::uint32_t keyLength) {
-  kernels::Schedule<kernels::Bextr>(P, S, kInitialPArray, kInitialSBoxes, key, keyLength);
-}
-
 constexpr BlowfishKernels kAvx512 = {"gather",
                                      kAvx512Groups * Avx512Lanes::kLanes,
                                      "avx512f",
                                      CpuFeature::Avx512,
-                                     ScheduleAvx512,
+                                     ScheduleBmi,  // one serial chain: vectors do nothing for it
                                      kernels::VectorBlocks<Avx512Lanes, kAvx512Groups, false>,
                                      kernels::VectorBlocks<Avx512Lanes, kAvx512Groups, true>};
 

@@ -101,8 +101,9 @@ class HeapSeam {
   static inline std::atomic<long> live_{0};
 };
 
-// Registered once for the process and never revoked (COM refuses to revoke a spy while
-// blocks it saw are still allocated).
+// Installed(): registered once for the process and never revoked (COM refuses to revoke a
+// spy while blocks it saw are still allocated). A test may also register an instance of
+// its own for a scope; the countdown refuses nothing until it is armed.
 class MallocSpy final : public IMallocSpy {
  public:
   static MallocSpy& Installed() {
@@ -116,6 +117,7 @@ class MallocSpy final : public IMallocSpy {
   }
   // Blocks allocated while the spy watched and not yet freed.
   long Live() const { return live_; }
+  void ResetCount() { live_ = 0; }
 
   STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
     if (object == nullptr) return E_POINTER;

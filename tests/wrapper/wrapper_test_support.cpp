@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "tests/fixtures/base64.h"
+#include "tests/support/allocation_seam.h"
 #include "tests/fixtures/twofish.h"
 
 namespace tamsel_test {
@@ -48,48 +49,8 @@ std::string SnapshotBstr(BSTR s) {
          ToHex(reinterpret_cast<unsigned char*>(s), SysStringByteLen(s));
 }
 
-// A malloc spy that counts the blocks it has seen allocated and not yet freed.
-class Spy final : public IMallocSpy {
- public:
-  long live = 0;
-  STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
-    if (riid == IID_IUnknown || riid == IID_IMallocSpy) {
-      *object = static_cast<IMallocSpy*>(this);
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-  STDMETHODIMP_(ULONG) Release() override { return 1; }
-  STDMETHODIMP_(SIZE_T) PreAlloc(SIZE_T size) override { return size; }
-  STDMETHODIMP_(void*) PostAlloc(void* p) override {
-    if (p != nullptr) ++live;
-    return p;
-  }
-  STDMETHODIMP_(void*) PreFree(void* p, BOOL spied) override {
-    if (p != nullptr && spied) --live;
-    return p;
-  }
-  STDMETHODIMP_(void) PostFree(BOOL) override {}
-  STDMETHODIMP_(SIZE_T) PreRealloc(void* p, SIZE_T size, void** out, BOOL spied) override {
-    if (p != nullptr && spied) --live;
-    *out = p;
-    return size;
-  }
-  STDMETHODIMP_(void*) PostRealloc(void* p, BOOL) override {
-    if (p != nullptr) ++live;
-    return p;
-  }
-  STDMETHODIMP_(void*) PreGetSize(void* p, BOOL) override { return p; }
-  STDMETHODIMP_(SIZE_T) PostGetSize(SIZE_T size, BOOL) override { return size; }
-  STDMETHODIMP_(void*) PreDidAlloc(void* p, BOOL) override { return p; }
-  STDMETHODIMP_(int) PostDidAlloc(void*, BOOL, int actual) override { return actual; }
-  STDMETHODIMP_(void) PreHeapMinimize() override {}
-  STDMETHODIMP_(void) PostHeapMinimize() override {}
-};
-
-Spy g_spy;
+// Counts the task allocator's blocks for an AllocationCounter's scope.
+corvane::test::MallocSpy g_spy;
 
 }  // namespace
 
@@ -233,10 +194,10 @@ std::string Narrow(const std::wstring& text) {
 }
 
 AllocationCounter::AllocationCounter() {
-  g_spy.live = 0;
+  g_spy.ResetCount();
   EXPECT_EQ(CoRegisterMallocSpy(&g_spy), S_OK);
 }
 AllocationCounter::~AllocationCounter() { CoRevokeMallocSpy(); }
-long AllocationCounter::Live() const { return g_spy.live; }
+long AllocationCounter::Live() const { return g_spy.Live(); }
 
 }  // namespace tamsel_test
