@@ -76,18 +76,19 @@ STDMETHODIMP Crypt::IsError(LONG* sout) {
   return S_OK;
 }
 
+bool Crypt::BeginKeyedOperation(std::int32_t keyLength) {
+  m_nStatus = keyLength == 0 ? STATUS_NO_KEY : STATUS_BUSY;
+  return keyLength != 0;
+}
+
 void Crypt::Finish(std::int32_t status) { m_nStatus = status < 0 ? status : STATUS_OK; }
 
 // vout is written only by the last step, and only when it succeeds. A null vout is a
 // caller's programming error, answered like IsError's: E_POINTER, nothing done.
 STDMETHODIMP Crypt::enCrypt(VARIANT vin, VARIANT* vout) {
   if (vout == nullptr) return E_POINTER;
-  m_nStatus = STATUS_BUSY;
   const OperationKey key(m_pszKey);
-  if (key.Length() == 0) {
-    m_nStatus = STATUS_NO_KEY;
-    return S_OK;
-  }
+  if (!BeginKeyedOperation(key.Length())) return S_OK;
   CPemmet pemmet;
   HelperBuffer plaintext(pemmet), base64Text(pemmet);
   const std::int32_t r = pemmet.SVariant2char(vin, plaintext.Receive());
@@ -102,12 +103,8 @@ STDMETHODIMP Crypt::enCrypt(VARIANT vin, VARIANT* vout) {
 
 STDMETHODIMP Crypt::deCrypt(VARIANT vin, VARIANT* vout) {
   if (vout == nullptr) return E_POINTER;
-  m_nStatus = STATUS_BUSY;
   const OperationKey key(m_pszKey);
-  if (key.Length() == 0) {
-    m_nStatus = STATUS_NO_KEY;
-    return S_OK;
-  }
+  if (!BeginKeyedOperation(key.Length())) return S_OK;
   CPemmet pemmet;
   HelperBuffer text(pemmet);
   // The Base64 text goes straight into the Base64 object's input buffer.
@@ -125,12 +122,8 @@ STDMETHODIMP Crypt::FileEnCrypt(VARIANT vin) { return TransformFile(vin, Encrypt
 STDMETHODIMP Crypt::FileDeCrypt(VARIANT vin) { return TransformFile(vin, DecryptFileBeside); }
 
 HRESULT Crypt::TransformFile(VARIANT vin, FileOperation operation) {
-  m_nStatus = STATUS_BUSY;
   const OperationKey key(m_pszKey);
-  if (key.Length() == 0) {
-    m_nStatus = STATUS_NO_KEY;
-    return S_OK;
-  }
+  if (!BeginKeyedOperation(key.Length())) return S_OK;
   CDunlow dunlow;
   HelperBuffer inputPath(dunlow);
   std::int32_t status = dunlow.SVariant2char(vin, inputPath.Receive());

@@ -44,6 +44,9 @@ class Crypt : public ICrypt {
   using FileOperation = std::int32_t (*)(CDunlow& dunlow, const char* inputPath, const char* suffix,
                                          std::uint32_t headerSize, const unsigned char* key, std::int32_t keyLength);
 
+  // Marks the object busy, or leaves STATUS_NO_KEY and returns false when the operation's
+  // key is empty (none held, or an empty key text).
+  bool BeginKeyedOperation(std::int32_t keyLength);
   // The operation's outcome becomes the status number.
   void Finish(std::int32_t status);
   HRESULT TransformFile(VARIANT vin, FileOperation operation);

@@ -54,38 +54,6 @@ void ReleaseClassObjects() {
   }
 }
 
-// True while HKCR\TypeLib\{library}\<major>.<minor>\<lcid>\win32 (or win64) exists, the
-// numbers in hex as RegisterTypeLib writes them: the registration of this platform's
-// library. The version key alone stays while the DLL of the other bitness is registered.
-bool TypeLibraryPlatformRegistered(const TLIBATTR& attributes) {
-  wchar_t key[80] = L"TypeLib\\";
-  if (StringFromGUID2(attributes.guid, key + 8, 40) == 0) return false;
-  // "\<major>.<minor>" in hexadecimal digits without leading zeros.
-  wchar_t* at = key + lstrlenW(key);
-  const auto appendHex = [&at](unsigned value) {
-    wchar_t digits[2 * sizeof value];
-    int n = 0;
-    do {
-      digits[n++] = L"0123456789abcdef"[value & 15];
-      value >>= 4;
-    } while (value != 0);
-    while (n > 0) *at++ = digits[--n];
-  };
-  *at++ = L'\\';
-  appendHex(attributes.wMajorVerNum);
-  *at++ = L'.';
-  appendHex(attributes.wMinorVerNum);
-  *at++ = L'\\';
-  appendHex(attributes.lcid);
-  for (const wchar_t* platform = attributes.syskind == SYS_WIN64 ? L"\\win64" : L"\\win32"; *platform != 0;)
-    *at++ = *platform++;
-  *at = L'\0';
-  HKEY version = nullptr;
-  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key, 0, KEY_READ, &version) != ERROR_SUCCESS) return false;
-  RegCloseKey(version);
-  return true;
-}
-
 // The class's own key under CLSID in this process's registry view, as the registry
 // script's unregistration removes it.
 HRESULT RemoveClassKey() {
@@ -122,7 +90,8 @@ HRESULT UnregisterTypeLibrary() {
   TLIBATTR* attributes = nullptr;
   hr = library->GetLibAttr(&attributes);
   if (FAILED(hr)) return hr;
-  hr = TypeLibraryPlatformRegistered(*attributes)
+  hr = TypeLibraryPlatformRegistered(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum,
+                                     attributes->lcid, attributes->syskind)
            ? UnRegisterTypeLib(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum, attributes->lcid,
                                attributes->syskind)
            : S_OK;

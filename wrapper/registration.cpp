@@ -62,11 +62,6 @@ HRESULT DeleteTree(const wchar_t* path) {
   return status == ERROR_FILE_NOT_FOUND ? S_OK : FromStatus(status);
 }
 
-bool KeyExists(const wchar_t* path) {
-  UniqueKey key;
-  return RegOpenKeyExW(HKEY_CLASSES_ROOT, path, 0, KEY_READ, key.Receive()) == ERROR_SUCCESS;
-}
-
 // out <- the concatenation of parts (every key path here is far below the capacity).
 template <size_t N>
 void Join(wchar_t (&out)[N], std::initializer_list<const wchar_t*> parts) {
@@ -116,16 +111,9 @@ HRESULT Register() {
 }
 
 HRESULT Unregister() {
-  wchar_t libid[40];
-  StringFromGUID2(LIBID_Tamsel, libid, 40);
-  // This platform's registration of the library: the version key alone stays while the
-  // DLL of the other bitness is registered.
-  wchar_t platform_key[128];
-  static_assert(kTypeLibMajor == 3 && kTypeLibMinor == 0, "the version in the key below");
-  Join(platform_key, {L"TypeLib\\", libid, sizeof(void*) == 8 ? L"\\3.0\\0\\win64" : L"\\3.0\\0\\win32"});
   HRESULT result = S_OK;
-  if (KeyExists(platform_key)) {
-    const SYSKIND kind = sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32;
+  const SYSKIND kind = sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32;
+  if (corvane::TypeLibraryPlatformRegistered(LIBID_Tamsel, kTypeLibMajor, kTypeLibMinor, LOCALE_NEUTRAL, kind)) {
     if (FAILED(UnRegisterTypeLib(LIBID_Tamsel, kTypeLibMajor, kTypeLibMinor, LOCALE_NEUTRAL, kind))) {
       result = SELFREG_E_TYPELIB;
     }
