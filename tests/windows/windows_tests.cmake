@@ -31,7 +31,7 @@ endif()
 # One private prefix for the whole run, its server started once and stopped at the end.
 add_test(NAME wine_prefix_setup
   COMMAND ${PROJECT_SOURCE_DIR}/cmake/wine-prefix.sh setup ${CORVANE_WINE_DIR} $<TARGET_FILE:wine_desktop_keeper>
-          ${CORVANE_WINE_KEEPER_OPTION})
+          ${CORVANE_WINE_LOADER_OPTION})
 add_test(NAME wine_prefix_cleanup COMMAND ${PROJECT_SOURCE_DIR}/cmake/wine-prefix.sh cleanup ${CORVANE_WINE_DIR})
 set_tests_properties(wine_prefix_setup PROPERTIES FIXTURES_SETUP wine)
 set_tests_properties(wine_prefix_cleanup PROPERTIES FIXTURES_CLEANUP wine)
