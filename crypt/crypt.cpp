@@ -41,6 +41,21 @@ class OperationKey {
   std::int32_t length_;
 };
 
+// A reference the running method holds on its own object. Converting an argument can run
+// the client's code, which may release the client's last reference: the object then goes
+// when the method has finished with it, not under it. Declared first in a method, so that
+// it is let go last.
+class CallReference {
+ public:
+  explicit CallReference(ICrypt* object) : object_(object) { object_->AddRef(); }
+  ~CallReference() { object_->Release(); }
+  CallReference(const CallReference&) = delete;
+  CallReference& operator=(const CallReference&) = delete;
+
+ private:
+  ICrypt* object_;
+};
+
 }  // namespace
 
 Crypt::Crypt()
@@ -55,6 +70,7 @@ Crypt::~Crypt() {
 }
 
 STDMETHODIMP Crypt::SetKey(VARIANT vin) {
+  const CallReference held(this);
   m_nStatus = STATUS_BUSY;
   CDunlow dunlow;
   unsigned char* key = nullptr;
@@ -82,6 +98,7 @@ void Crypt::Finish(std::int32_t status) { m_nStatus = status < 0 ? status : STAT
 // caller's programming error, answered like IsError's: E_POINTER, nothing done.
 STDMETHODIMP Crypt::enCrypt(VARIANT vin, VARIANT* vout) {
   if (vout == nullptr) return E_POINTER;
+  const CallReference held(this);
   m_nStatus = STATUS_BUSY;
   const OperationKey key(m_pszKey);
   if (key.Length() == 0) {
@@ -102,6 +119,7 @@ STDMETHODIMP Crypt::enCrypt(VARIANT vin, VARIANT* vout) {
 
 STDMETHODIMP Crypt::deCrypt(VARIANT vin, VARIANT* vout) {
   if (vout == nullptr) return E_POINTER;
+  const CallReference held(this);
   m_nStatus = STATUS_BUSY;
   const OperationKey key(m_pszKey);
   if (key.Length() == 0) {
@@ -125,6 +143,7 @@ STDMETHODIMP Crypt::FileEnCrypt(VARIANT vin) { return TransformFile(vin, Encrypt
 STDMETHODIMP Crypt::FileDeCrypt(VARIANT vin) { return TransformFile(vin, DecryptFileBeside); }
 
 HRESULT Crypt::TransformFile(VARIANT vin, FileOperation operation) {
+  const CallReference held(this);
   m_nStatus = STATUS_BUSY;
   const OperationKey key(m_pszKey);
   if (key.Length() == 0) {
