@@ -29,6 +29,20 @@ VARIANT ByReference(VARTYPE type, void* slot) {
   return v;
 }
 
+// A reference a running call holds on its own object. Converting an argument can run the
+// client's code, which may release the client's last reference: the object, and with it
+// the module lock, then goes when the call has finished, not while the DLL's code runs.
+class CallReference {
+ public:
+  explicit CallReference(IUnknown* object) : object_(object) { object_->AddRef(); }
+  ~CallReference() { object_->Release(); }
+  CallReference(const CallReference&) = delete;
+  CallReference& operator=(const CallReference&) = delete;
+
+ private:
+  IUnknown* object_;
+};
+
 }  // namespace
 
 Wrapper::Wrapper() { LockModule(); }
@@ -130,6 +144,7 @@ STDMETHODIMP Wrapper::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAM
     slot = &params->rgvarg[params->cArgs - 1 - j];
   }
 
+  const CallReference held(static_cast<_Wrapper*>(this));
   UniqueVariant discarded;
   VARIANT* out = result != nullptr ? result : discarded.Get();
   const HRESULT hr = id == kTwofishEncryptId ? TwofishEncrypt(arguments[0], arguments[1], out)
@@ -159,6 +174,7 @@ STDMETHODIMP Wrapper::TwofishDecrypt(VARIANT* iStr, VARIANT* iKeyStr, VARIANT* v
 STDMETHODIMP Wrapper::InterfaceSupportsErrorInfo(REFIID riid) { return riid == IID__Wrapper ? S_OK : S_FALSE; }
 
 HRESULT Wrapper::Run(VARIANT* iStr, VARIANT* iKeyStr, VARIANT* vout, bool encrypt) {
+  const CallReference held(static_cast<_Wrapper*>(this));
   Failure failure;
   if (vout == nullptr) return Report(failure.Set(E_POINTER, L"the result argument is a null pointer"));
   VariantInit(vout);
