@@ -154,6 +154,11 @@ class ComPtr {
   ComPtr() = default;
   // Takes over a reference the caller already owns.
   explicit ComPtr(T* p) : p_(p) {}
+  // Holds a reference of its own on p (which may be null).
+  static ComPtr Share(T* p) {
+    if (p != nullptr) p->AddRef();
+    return ComPtr(p);
+  }
   ~ComPtr() { Reset(); }
   ComPtr(ComPtr&& other) noexcept : p_(other.Detach()) {}
   ComPtr& operator=(ComPtr&& other) noexcept {

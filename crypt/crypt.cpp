@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "common/com_holders.h"
 #include "common/secure_wipe.h"
 #include "dunlow.h"
 #include "engine/blowfish_engine.h"
@@ -54,7 +55,12 @@ Crypt::~Crypt() {
   dunlow.Sfree(&m_pszKey);  // wipes the whole buffer, not only the text before its NUL
 }
 
+// Every method that converts an argument holds a reference on its own object first:
+// converting runs the client's code (an object's default value), which may release the
+// client's last reference, and the object must go when the method is done with it, not
+// under it.
 STDMETHODIMP Crypt::SetKey(VARIANT vin) {
+  const auto held = ComPtr<ICrypt>::Share(this);
   m_nStatus = STATUS_BUSY;
   CDunlow dunlow;
   unsigned char* key = nullptr;
@@ -87,6 +93,7 @@ void Crypt::Finish(std::int32_t status) { m_nStatus = status < 0 ? status : STAT
 // caller's programming error, answered like IsError's: E_POINTER, nothing done.
 STDMETHODIMP Crypt::enCrypt(VARIANT vin, VARIANT* vout) {
   if (vout == nullptr) return E_POINTER;
+  const auto held = ComPtr<ICrypt>::Share(this);
   const OperationKey key(m_pszKey);
   if (!BeginKeyedOperation(key.Length())) return S_OK;
   CPemmet pemmet;
@@ -103,6 +110,7 @@ STDMETHODIMP Crypt::enCrypt(VARIANT vin, VARIANT* vout) {
 
 STDMETHODIMP Crypt::deCrypt(VARIANT vin, VARIANT* vout) {
   if (vout == nullptr) return E_POINTER;
+  const auto held = ComPtr<ICrypt>::Share(this);
   const OperationKey key(m_pszKey);
   if (!BeginKeyedOperation(key.Length())) return S_OK;
   CPemmet pemmet;
@@ -122,6 +130,7 @@ STDMETHODIMP Crypt::FileEnCrypt(VARIANT vin) { return TransformFile(vin, Encrypt
 STDMETHODIMP Crypt::FileDeCrypt(VARIANT vin) { return TransformFile(vin, DecryptFileBeside); }
 
 HRESULT Crypt::TransformFile(VARIANT vin, FileOperation operation) {
+  const auto held = ComPtr<ICrypt>::Share(this);
   const OperationKey key(m_pszKey);
   if (!BeginKeyedOperation(key.Length())) return S_OK;
   CDunlow dunlow;

@@ -130,6 +130,9 @@ STDMETHODIMP Wrapper::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAM
     slot = &params->rgvarg[params->cArgs - 1 - j];
   }
 
+  // Converting an argument runs the client's code, which may release the client's last
+  // reference: the object, and with it the module lock, goes when the call is done.
+  const auto held = ComPtr<_Wrapper>::Share(this);
   UniqueVariant discarded;
   VARIANT* out = result != nullptr ? result : discarded.Get();
   const HRESULT hr = id == kTwofishEncryptId ? TwofishEncrypt(arguments[0], arguments[1], out)
@@ -159,6 +162,7 @@ STDMETHODIMP Wrapper::TwofishDecrypt(VARIANT* iStr, VARIANT* iKeyStr, VARIANT* v
 STDMETHODIMP Wrapper::InterfaceSupportsErrorInfo(REFIID riid) { return riid == IID__Wrapper ? S_OK : S_FALSE; }
 
 HRESULT Wrapper::Run(VARIANT* iStr, VARIANT* iKeyStr, VARIANT* vout, bool encrypt) {
+  const auto held = ComPtr<_Wrapper>::Share(this);  // as in Invoke
   Failure failure;
   if (vout == nullptr) return Report(failure.Set(E_POINTER, L"the result argument is a null pointer"));
   VariantInit(vout);

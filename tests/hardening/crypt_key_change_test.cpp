@@ -231,6 +231,112 @@ TEST_P(CryptKeyChange, FileOperationsKeepTheKeyTheyStartedWith) {
   }
 }
 
+// An object whose default value is `text`; reading it first releases the client's only
+// reference to `crypt`, as a script that drops its last variable for the object inside a
+// default property does. The object must stay alive until the call that is converting
+// the argument has returned: it still writes its status and reads its settings.
+class ReleasingValue final : public IDispatch {
+ public:
+  ReleasingValue(ICrypt* crypt, const std::wstring& text) : crypt_(crypt), text_(text) {}
+  STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
+    if (object == nullptr) return E_POINTER;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch)) {
+      *object = static_cast<IDispatch*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return 2; }  // lives on the stack
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+  STDMETHODIMP GetTypeInfoCount(UINT* count) override {
+    *count = 0;
+    return S_OK;
+  }
+  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return DISP_E_BADINDEX; }
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return DISP_E_UNKNOWNNAME; }
+  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result, EXCEPINFO*, UINT*) override {
+    if (id != DISPID_VALUE || (flags & DISPATCH_PROPERTYGET) == 0 || result == nullptr) return DISP_E_MEMBERNOTFOUND;
+    if (crypt_ != nullptr) {
+      leftAfterRelease_ = static_cast<LONG>(crypt_->Release());
+      crypt_ = nullptr;
+      unloadableDuringCall_ = CorvaneModule::Get().DllCanUnloadNow() == S_OK;
+    }
+    VariantInit(result);
+    V_VT(result) = VT_BSTR;
+    V_BSTR(result) = SysAllocStringLen(text_.data(), static_cast<UINT>(text_.size()));
+    return S_OK;
+  }
+  bool Released() const { return crypt_ == nullptr; }
+  LONG LeftAfterRelease() const { return leftAfterRelease_; }
+  bool UnloadableDuringCall() const { return unloadableDuringCall_; }
+  VARIANT AsArgument() {
+    VARIANT v = test::MakeEmpty();
+    V_VT(&v) = VT_DISPATCH;
+    V_DISPATCH(&v) = this;
+    return v;
+  }
+
+ private:
+  ICrypt* crypt_;
+  std::wstring text_;
+  LONG leftAfterRelease_ = -1;
+  bool unloadableDuringCall_ = true;
+};
+
+class CryptReleasedDuringCall : public ::testing::TestWithParam<bool> {  // true: late-bound
+ protected:
+  test::ComApartment apartment_;
+};
+
+TEST_P(CryptReleasedDuringCall, TheObjectOutlivesTheCallThatConvertsItsArgument) {
+  test::TempDir dir;
+  const std::wstring plain = dir.Path().wstring() + L"\\plain.txt";
+  test::WriteFileBytes(plain, Bytes(40, 'p'));
+  const struct {
+    const char* name;
+    DISPID dispid;
+    std::wstring argument;
+  } kCalls[] = {
+      {"SetKey", 1, L"a key"},
+      {"enCrypt", 3, L"a text"},
+      {"deCrypt", 4, L"BabcR7BJSc/uwpdNtHZBAg=="},
+      {"FileEnCrypt", 5, plain},
+      {"FileDeCrypt", 6, plain + L".bf"},
+  };
+  ASSERT_EQ(CorvaneModule::Get().DllCanUnloadNow(), S_OK) << "no other object of the DLL may be alive";
+  for (const auto& c : kCalls) {
+    SCOPED_TRACE(c.name);
+    BstrVariant key(L"TESTKEY");
+    ICrypt* crypt = KeyedCrypt(*key).Detach();  // the client's only reference, given up in the call
+    ASSERT_NE(crypt, nullptr);
+    ReleasingValue value(crypt, c.argument);
+    UniqueVariant out;
+    VARIANT* result = c.dispid == 3 || c.dispid == 4 ? out.Receive() : nullptr;
+    if (GetParam()) {
+      test::InvokeWith(crypt, c.dispid, DISPATCH_METHOD, {value.AsArgument()}, result);
+    } else {
+      switch (c.dispid) {
+        case 1: crypt->SetKey(value.AsArgument()); break;
+        case 3: crypt->enCrypt(value.AsArgument(), result); break;
+        case 4: crypt->deCrypt(value.AsArgument(), result); break;
+        case 5: crypt->FileEnCrypt(value.AsArgument()); break;
+        case 6: crypt->FileDeCrypt(value.AsArgument()); break;
+      }
+    }
+    ASSERT_TRUE(value.Released());
+    EXPECT_GT(value.LeftAfterRelease(), 0) << "the object was destroyed while its method still ran";
+    EXPECT_FALSE(value.UnloadableDuringCall()) << "the DLL could be unloaded under the running method";
+    EXPECT_EQ(CorvaneModule::Get().DllCanUnloadNow(), S_OK) << "the object is gone once the call returns";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(ThroughTheVtableAndLateBound, CryptReleasedDuringCall, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return info.param ? "LateBound" : "Vtable";
+                         });
+
 INSTANTIATE_TEST_SUITE_P(ThroughTheVtableAndLateBound, CryptKeyChange, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool>& info) {
                            return info.param ? "LateBound" : "Vtable";

@@ -2,6 +2,8 @@
 // Wrapper, its version block, and what regsvr32 registers and unregisters.
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "tests/support/run_program.h"
 #include "tests/wrapper/wrapper_test_support.h"
 
@@ -72,6 +74,85 @@ TEST_F(WrapperModule, CanUnloadOnlyWithoutObjectsLocksOrFactoryReferences) {
   EXPECT_EQ(can_unload_now_(), S_FALSE);
   created.Reset();
   EXPECT_EQ(can_unload_now_(), S_OK);
+}
+
+// A key argument whose default value releases the client's only reference to the
+// wrapper, as a script that drops its last variable for the object inside a default
+// property does. The call still runs the DLL's code afterwards (the text, the outside
+// components, the result), so the DLL must not be free to unload until it returns.
+class ReleasingKey final : public IDispatch {
+ public:
+  explicit ReleasingKey(_Wrapper* wrapper, HRESULT(__stdcall* can_unload_now)())
+      : wrapper_(wrapper), can_unload_now_(can_unload_now) {}
+  STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
+    if (riid != IID_IUnknown && riid != IID_IDispatch) {
+      *object = nullptr;
+      return E_NOINTERFACE;
+    }
+    *object = this;
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return 2; }  // lives on the stack
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+  STDMETHODIMP GetTypeInfoCount(UINT* count) override {
+    *count = 0;
+    return S_OK;
+  }
+  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return DISP_E_BADINDEX; }
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return DISP_E_UNKNOWNNAME; }
+  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result, EXCEPINFO*, UINT*) override {
+    if (id != DISPID_VALUE || (flags & DISPATCH_PROPERTYGET) == 0 || result == nullptr) return DISP_E_MEMBERNOTFOUND;
+    if (wrapper_ != nullptr) {
+      std::exchange(wrapper_, nullptr)->Release();
+      unloadable_during_call_ = can_unload_now_() == S_OK;
+    }
+    VariantInit(result);
+    V_VT(result) = VT_BSTR;
+    V_BSTR(result) = SysAllocString(L"key");
+    return S_OK;
+  }
+  bool Released() const { return wrapper_ == nullptr; }
+  bool UnloadableDuringCall() const { return unloadable_during_call_; }
+
+ private:
+  _Wrapper* wrapper_;
+  HRESULT(__stdcall* can_unload_now_)();
+  bool unloadable_during_call_ = true;
+};
+
+TEST_F(WrapperModule, AWrapperReleasedInsideItsOwnCallKeepsTheModuleUntilTheCallReturns) {
+  ASSERT_EQ(can_unload_now_(), S_OK) << "no other object of the DLL may be alive";
+  for (bool late_bound : {false, true}) {
+    SCOPED_TRACE(late_bound ? "late-bound" : "vtable");
+    _Wrapper* wrapper = NewWrapper().Detach();  // the client's only reference, given up in the call
+    ASSERT_NE(wrapper, nullptr);
+    ReleasingKey key_object(wrapper, can_unload_now_);
+    VARIANT key;
+    VariantInit(&key);
+    V_VT(&key) = VT_DISPATCH;
+    V_DISPATCH(&key) = &key_object;
+    UniqueBstr text_bstr(SysAllocString(L"hello"));
+    VARIANT text;
+    VariantInit(&text);
+    V_VT(&text) = VT_BSTR;
+    V_BSTR(&text) = text_bstr.Get();
+    UniqueVariant result;
+    HRESULT hr;
+    if (late_bound) {
+      VARIANT arguments[2] = {key, text};  // last first
+      DISPPARAMS params = {arguments, nullptr, 2, 0};
+      hr = wrapper->Invoke(0x60030001, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result.Receive(),
+                           nullptr, nullptr);
+    } else {
+      hr = wrapper->TwofishEncrypt(&text, &key, result.Receive());
+    }
+    ASSERT_TRUE(key_object.Released());
+    EXPECT_FALSE(key_object.UnloadableDuringCall()) << "the DLL could be unloaded under the running call";
+    EXPECT_EQ(hr, S_OK);
+    ASSERT_EQ(V_VT(result.Get()), VT_BSTR);
+    EXPECT_STREQ(V_BSTR(result.Get()), L"gGweGBvlesPjjqAgb3+/TQ==");
+    EXPECT_EQ(can_unload_now_(), S_OK) << "the wrapper is gone once the call returns";
+  }
 }
 
 TEST_F(WrapperModule, AWrapperOffersItsInterfacesWithOneIdentity) {
