@@ -7,12 +7,14 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/com_holders.h"
 #include "crypt/status.h"
 #include "tests/hardening/dispatch_call.h"
 #include "tests/server/corvane_module.h"
+#include "tests/support/default_value_object.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/variants.h"
 
@@ -25,53 +27,18 @@ using Bytes = std::vector<unsigned char>;
 
 // An object whose default value is `text`; reading it first gives `crypt` the key
 // `newKey` (VT_NULL: a SetKey that fails and leaves no key).
-class KeyChangingValue final : public IDispatch {
+class KeyChangingValue final : public test::DefaultValueObject {
  public:
-  KeyChangingValue(ICrypt* crypt, const VARIANT& newKey, const std::wstring& text) : crypt_(crypt), text_(text) {
+  KeyChangingValue(ICrypt* crypt, const VARIANT& newKey, const std::wstring& text)
+      : DefaultValueObject(text), crypt_(crypt) {
     VariantCopy(newKey_.Get(), const_cast<VARIANT*>(&newKey));
-  }
-  STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch)) {
-      *object = static_cast<IDispatch*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++references_); }
-  STDMETHODIMP_(ULONG) Release() override { return static_cast<ULONG>(--references_); }  // lives on the stack
-  STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-    *count = 0;
-    return S_OK;
-  }
-  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return DISP_E_BADINDEX; }
-  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return DISP_E_UNKNOWNNAME; }
-  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result, EXCEPINFO*, UINT*) override {
-    if (id != DISPID_VALUE || (flags & DISPATCH_PROPERTYGET) == 0 || result == nullptr) return DISP_E_MEMBERNOTFOUND;
-    ++reads_;
-    crypt_->SetKey(*newKey_.Get());
-    VariantInit(result);
-    V_VT(result) = VT_BSTR;
-    V_BSTR(result) = SysAllocStringLen(text_.data(), static_cast<UINT>(text_.size()));
-    return S_OK;
-  }
-  int Reads() const { return reads_; }
-  LONG References() const { return references_; }
-  VARIANT AsArgument() {
-    VARIANT v = test::MakeEmpty();
-    V_VT(&v) = VT_DISPATCH;
-    V_DISPATCH(&v) = this;
-    return v;
   }
 
  private:
+  void OnRead() override { crypt_->SetKey(*newKey_.Get()); }
+
   ICrypt* crypt_;
   UniqueVariant newKey_;
-  std::wstring text_;
-  LONG references_ = 1;
-  int reads_ = 0;
 };
 
 ComPtr<ICrypt> KeyedCrypt(const VARIANT& key) {
@@ -235,52 +202,21 @@ TEST_P(CryptKeyChange, FileOperationsKeepTheKeyTheyStartedWith) {
 // reference to `crypt`, as a script that drops its last variable for the object inside a
 // default property does. The object must stay alive until the call that is converting
 // the argument has returned: it still writes its status and reads its settings.
-class ReleasingValue final : public IDispatch {
+class ReleasingValue final : public test::DefaultValueObject {
  public:
-  ReleasingValue(ICrypt* crypt, const std::wstring& text) : crypt_(crypt), text_(text) {}
-  STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch)) {
-      *object = static_cast<IDispatch*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return 2; }  // lives on the stack
-  STDMETHODIMP_(ULONG) Release() override { return 1; }
-  STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-    *count = 0;
-    return S_OK;
-  }
-  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return DISP_E_BADINDEX; }
-  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return DISP_E_UNKNOWNNAME; }
-  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result, EXCEPINFO*, UINT*) override {
-    if (id != DISPID_VALUE || (flags & DISPATCH_PROPERTYGET) == 0 || result == nullptr) return DISP_E_MEMBERNOTFOUND;
-    if (crypt_ != nullptr) {
-      leftAfterRelease_ = static_cast<LONG>(crypt_->Release());
-      crypt_ = nullptr;
-      unloadableDuringCall_ = CorvaneModule::Get().DllCanUnloadNow() == S_OK;
-    }
-    VariantInit(result);
-    V_VT(result) = VT_BSTR;
-    V_BSTR(result) = SysAllocStringLen(text_.data(), static_cast<UINT>(text_.size()));
-    return S_OK;
-  }
+  ReleasingValue(ICrypt* crypt, const std::wstring& text) : DefaultValueObject(text), crypt_(crypt) {}
   bool Released() const { return crypt_ == nullptr; }
   LONG LeftAfterRelease() const { return leftAfterRelease_; }
   bool UnloadableDuringCall() const { return unloadableDuringCall_; }
-  VARIANT AsArgument() {
-    VARIANT v = test::MakeEmpty();
-    V_VT(&v) = VT_DISPATCH;
-    V_DISPATCH(&v) = this;
-    return v;
-  }
 
  private:
+  void OnRead() override {
+    if (crypt_ == nullptr) return;
+    leftAfterRelease_ = static_cast<LONG>(std::exchange(crypt_, nullptr)->Release());
+    unloadableDuringCall_ = CorvaneModule::Get().DllCanUnloadNow() == S_OK;
+  }
+
   ICrypt* crypt_;
-  std::wstring text_;
   LONG leftAfterRelease_ = -1;
   bool unloadableDuringCall_ = true;
 };

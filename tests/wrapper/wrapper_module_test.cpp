@@ -4,6 +4,7 @@
 
 #include <utility>
 
+#include "tests/support/default_value_object.h"
 #include "tests/support/run_program.h"
 #include "tests/wrapper/wrapper_test_support.h"
 
@@ -80,41 +81,20 @@ TEST_F(WrapperModule, CanUnloadOnlyWithoutObjectsLocksOrFactoryReferences) {
 // wrapper, as a script that drops its last variable for the object inside a default
 // property does. The call still runs the DLL's code afterwards (the text, the outside
 // components, the result), so the DLL must not be free to unload until it returns.
-class ReleasingKey final : public IDispatch {
+class ReleasingKey final : public corvane::test::DefaultValueObject {
  public:
   explicit ReleasingKey(_Wrapper* wrapper, HRESULT(__stdcall* can_unload_now)())
-      : wrapper_(wrapper), can_unload_now_(can_unload_now) {}
-  STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
-    if (riid != IID_IUnknown && riid != IID_IDispatch) {
-      *object = nullptr;
-      return E_NOINTERFACE;
-    }
-    *object = this;
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return 2; }  // lives on the stack
-  STDMETHODIMP_(ULONG) Release() override { return 1; }
-  STDMETHODIMP GetTypeInfoCount(UINT* count) override {
-    *count = 0;
-    return S_OK;
-  }
-  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return DISP_E_BADINDEX; }
-  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return DISP_E_UNKNOWNNAME; }
-  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result, EXCEPINFO*, UINT*) override {
-    if (id != DISPID_VALUE || (flags & DISPATCH_PROPERTYGET) == 0 || result == nullptr) return DISP_E_MEMBERNOTFOUND;
-    if (wrapper_ != nullptr) {
-      std::exchange(wrapper_, nullptr)->Release();
-      unloadable_during_call_ = can_unload_now_() == S_OK;
-    }
-    VariantInit(result);
-    V_VT(result) = VT_BSTR;
-    V_BSTR(result) = SysAllocString(L"key");
-    return S_OK;
-  }
+      : DefaultValueObject(L"key"), wrapper_(wrapper), can_unload_now_(can_unload_now) {}
   bool Released() const { return wrapper_ == nullptr; }
   bool UnloadableDuringCall() const { return unloadable_during_call_; }
 
  private:
+  void OnRead() override {
+    if (wrapper_ == nullptr) return;
+    std::exchange(wrapper_, nullptr)->Release();
+    unloadable_during_call_ = can_unload_now_() == S_OK;
+  }
+
   _Wrapper* wrapper_;
   HRESULT(__stdcall* can_unload_now_)();
   bool unloadable_during_call_ = true;
@@ -127,10 +107,7 @@ TEST_F(WrapperModule, AWrapperReleasedInsideItsOwnCallKeepsTheModuleUntilTheCall
     _Wrapper* wrapper = NewWrapper().Detach();  // the client's only reference, given up in the call
     ASSERT_NE(wrapper, nullptr);
     ReleasingKey key_object(wrapper, can_unload_now_);
-    VARIANT key;
-    VariantInit(&key);
-    V_VT(&key) = VT_DISPATCH;
-    V_DISPATCH(&key) = &key_object;
+    VARIANT key = key_object.AsArgument();
     UniqueBstr text_bstr(SysAllocString(L"hello"));
     VARIANT text;
     VariantInit(&text);
