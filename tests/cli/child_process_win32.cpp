@@ -160,9 +160,21 @@ ChildProcess::ChildProcess(const std::filesystem::path& program, const ProcessRe
   startup.hStdError = s.err;
   const std::wstring workDir = request.workDir.wstring();
   // No console: the child can never prompt, as on a service or in a scheduled job.
-  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT | DETACHED_PROCESS,
-                      &environment[0], workDir.empty() ? nullptr : workDir.c_str(), &startup, &s.process))
-    throw std::runtime_error("CreateProcessW failed: " + std::to_string(GetLastError()));
+  // Under load, Wine now and then reports ERROR_INTERNAL_ERROR for a child that died while
+  // it was being started, before any code of its own ran: such a start is tried again.
+  for (int attempt = 1;; ++attempt) {
+    if (CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT | DETACHED_PROCESS,
+                       &environment[0], workDir.empty() ? nullptr : workDir.c_str(), &startup, &s.process))
+      break;
+    const DWORD error = GetLastError();
+    if (error != ERROR_INTERNAL_ERROR || attempt == 3)
+      throw std::runtime_error("CreateProcessW failed: " + std::to_string(error));
+    if (request.stdinMode == StdinMode::kFile || request.stdinMode == StdinMode::kNamedFile) {
+      LARGE_INTEGER zero;
+      zero.QuadPart = 0;
+      SetFilePointerEx(s.in, zero, nullptr, FILE_BEGIN);
+    }
+  }
   if (closedPipe != INVALID_HANDLE_VALUE) CloseHandle(closedPipe);
   if (pipeWrite != INVALID_HANDLE_VALUE) {
     CloseHandle(s.in);
