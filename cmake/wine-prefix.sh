@@ -21,11 +21,14 @@ export LANG=C.UTF-8 LC_ALL=C.UTF-8
 
 case "$action" in
   setup)
-    if [ ! -d "$wine_dir/locale/ja_JP.UTF-8" ]; then
-      mkdir -p "$wine_dir/locale"
-      # localedef warns about nothing we care for; its status 1 means warnings only.
-      localedef -i ja_JP -f UTF-8 "$wine_dir/locale/ja_JP.UTF-8" >/dev/null 2>&1 || [ $? -eq 1 ]
-    fi
+    # The locales that give Wine the ANSI code pages 932 and 936.
+    for locale in ja_JP zh_CN; do
+      if [ ! -d "$wine_dir/locale/$locale.UTF-8" ]; then
+        mkdir -p "$wine_dir/locale"
+        # localedef warns about nothing we care for; its status 1 means warnings only.
+        localedef -i $locale -f UTF-8 "$wine_dir/locale/$locale.UTF-8" >/dev/null 2>&1 || [ $? -eq 1 ]
+      fi
+    done
     # A prefix made before the 32-bit Wine was installed has an empty syswow64: x86
     # programs would find no system DLLs there. It is made anew.
     stale() {

@@ -4,8 +4,8 @@
 # Without --x86 the 64-bit loader runs it (x64 programs; system programs such as cscript
 # and regsvr32 from system32); with --x86 the 32-bit loader (x86 programs; cscript and
 # regsvr32 from syswow64, registering in the 32-bit view of the registry).
-# WINE_DIR holds the prefix ("prefix") and a compiled Japanese locale ("locale").
-# WINE_CODEPAGE chooses the ANSI code page of the process: 1252 (default) or 932.
+# WINE_DIR holds the prefix ("prefix") and compiled Japanese and Chinese locales ("locale").
+# WINE_CODEPAGE chooses the ANSI code page of the process: 1252 (default), 932 or 936.
 loader=/usr/lib/wine/wine64
 if [ "$1" = "--x86" ]; then
   loader=/usr/lib/wine/wine
@@ -19,6 +19,8 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 case "${WINE_CODEPAGE:-1252}" in
   932)
     export LOCPATH="$wine_dir/locale" LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 ;;
+  936)
+    export LOCPATH="$wine_dir/locale" LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 ;;
   1252)
     # Wine gives C.UTF-8 code page 1252; its UTF-8 character set lets file names
     # beyond ASCII reach the Linux file system.
