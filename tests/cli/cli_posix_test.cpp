@@ -445,6 +445,11 @@ TEST_F(CliNative, WindowsCodePagesGiveTheComponentsBytes) {
       {"cp932", "\xC2\x80", "\x80", true},
       {"shift_jis", "\xE8\xA1\xA8\xC2\x80\\", "\x95\x5C\x80\\", true},  // 表, U+0080, a backslash
       {"cp932", "\xEF\xA3\xB0", "\xA0", false},                         // U+F8F0: Windows writes 0xA0, reads nothing
+      // Code page 936's user-defined areas, private-use characters in Windows, none in glibc.
+      {"cp936", "\xEE\x80\x80", "\xAA\xA1", true},                      // U+E000
+      {"gbk", "a\xEE\x93\x86\xE4\xB8\xAD", "a\xA1\x40\xD6\xD0", true},  // U+E4C6 between a and 中
+      {"cp936", "\xEE\x93\x85", "\xFE\xFE", true},                      // U+E4C5
+      {"cp936", "\xEF\xA3\xB5", "\xFF", false},                         // U+F8F5: Windows writes 0xFF, reads nothing
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.encoding) + " " + c.text);
