@@ -26,6 +26,12 @@ need_file /usr/lib/wine/wine64 wine64
 need_file /usr/src/googletest/CMakeLists.txt googletest
 need_file /usr/share/i18n/locales/ja_JP locales
 need_command localedef libc-bin
+# The .NET library (ports/dotnet): Mono's C# compiler, its code pages and JSON, and NUnit.
+need_command mcs mono-devel
+need_file /usr/lib/mono/4.5/I18N.CJK.dll libmono-i18n4.0-all
+need_file /usr/lib/mono/4.5/System.Json.dll libmono-system-json4.0-cil
+need_command nunit-console nunit-console
+need_file /usr/lib/cli/nunit.framework-2.6.3/nunit.framework.dll libnunit-framework2.6.3-cil
 
 i386=no
 if scripts/probe-ia32.sh; then

@@ -63,6 +63,14 @@ for preset in native native-asan fuzz; do
   build "$preset" && run_tests "$preset" || status=1
 done
 
+# The conformance vectors: Corvane.dll (x64, and x86 where it runs) and the tool must still
+# give them, and the ports must read and write them.
+echo "=== conformance vectors ($(elapsed))"
+x86_dll=()
+[ "$x86_runs" = yes ] && x86_dll=(--dll-x86 build/win32)
+python3 conformance/check.py --dll build/win64 "${x86_dll[@]}" --tool build/native/cli/corvane || status=1
+ports/dotnet/test.sh || status=1
+
 echo "=== x64 lane ($(elapsed))"
 wait "$win64_lane" || status=1
 cat "$logs/win64.log"
