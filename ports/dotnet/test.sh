@@ -20,14 +20,15 @@ done
 
 nunit=/usr/lib/cli/nunit.framework-2.6.3/nunit.framework.dll
 mcs -nologo -warnaserror -target:library -optimize+ -out:"$out/Corvane.Formats.dll" "$here"/src/*.cs
-mcs -nologo -warnaserror -target:library -out:"$out/Corvane.Formats.Tests.dll" \
-  -r:"$out/Corvane.Formats.dll" -r:"$nunit" -r:System.Json.dll -r:System.Core.dll "$here"/tests/*.cs
+mcs -nologo -warnaserror -nowarn:0436 -target:library -out:"$out/Corvane.Formats.Tests.dll" \
+  -r:"$out/Corvane.Formats.dll" -r:"$nunit" -r:System.Json.dll -r:System.Core.dll "$here"/tests/*.cs "$here"/tests/support/*.cs
 cp "$nunit" "$out/"
 
 # The examples: each prints what its .expected file holds.
 for example in "$root"/examples/dotnet/*.cs; do
   name=$(basename "$example" .cs)
-  mcs -nologo -warnaserror -out:"$out/$name.exe" -r:"$out/Corvane.Formats.dll" "$example"
+  # Mono's AesGcm only throws (.NET Core 3.0 and later have it): the tests' stand-in takes its place.
+  mcs -nologo -warnaserror -nowarn:0436 -out:"$out/$name.exe" -r:"$out/Corvane.Formats.dll" "$example" "$here/tests/support/AesGcm.cs"
   actual=$(cd "$out" && mkdir -p "run-$name" && cd "run-$name" && MONO_PATH="$out" mono "$out/$name.exe")
   if [ "$actual" != "$(cat "$example.expected")" ]; then
     echo "FAIL: examples/dotnet/$name.cs printed:" >&2
