@@ -29,7 +29,10 @@ ENCODING = {1252: "cp1252", 932: "cp932", 936: "cp936"}
 
 def load_vectors():
     named = os.environ.get("CORVANE_VECTORS")
-    paths = [p for p in named.split(":") if p] if named else [os.path.join(HERE, "vectors.json")]
+    return load_vectors_from([p for p in named.split(":") if p] if named else [os.path.join(HERE, "vectors.json")])
+
+
+def load_vectors_from(paths):
     merged = {}
     for path in paths:
         with open(path, encoding="utf-8") as f:

@@ -8,8 +8,9 @@ Each bitness registers its DLL in a prefix of its own under build/conformance an
 same batches of calls through conformance/tools/drive_corvane.js, once for the files and once
 per ANSI code page (1252, 932, 936; Wine takes the code page from the locale). The two
 bitnesses must give the same answers, and every answer must agree with the block cipher of
-this tree run natively (tests/vectors rules, checked here by decrypting every result again
-through the DLL and by the length rules). Where 32-bit Wine does not run, the x86 side is
+this tree run natively (the corvane tool of the native build, given every case it can take).
+Every ciphertext is also decrypted again through the DLL, and every file checked against the
+format's length rules. Where 32-bit Wine does not run, the x86 side is
 recorded as not available and the vectors come from x64 alone.
 
 It also writes the Windows tables of the three code pages (conformance/code-page-N.json) from
@@ -406,7 +407,11 @@ def main():
     parser.add_argument("--x64", default=os.path.join(ROOT, "build", "win64"))
     parser.add_argument("--x86", default=os.path.join(ROOT, "build", "win32"))
     parser.add_argument("--out", default=os.path.join(ROOT, "conformance"))
+    parser.add_argument("--native-tool", default=os.path.join(ROOT, "build", "native", "cli", "corvane"),
+                        help="the corvane tool of the native build: the vectors must be its answers too")
     args = parser.parse_args()
+    if not os.access(args.native_tool, os.X_OK):
+        sys.exit(f"generate.py: {args.native_tool} is not built (cmake --preset native && cmake --build build/native --target corvane)")
 
     sides = [WineSide("x64", args.x64)]
     x86, x86_note = x86_availability(args.x86)
@@ -425,6 +430,11 @@ def main():
     finally:
         for side in sides:
             side.stop()
+    # The native engine (through the tool, with its own code page amendments) must agree.
+    import check
+    vectors = check.load_vectors_from([os.path.join(args.out, "vectors.json")])
+    if not check.check_tool(args.native_tool, vectors, work):
+        sys.exit("generate.py: the native engine (the corvane tool) disagrees with the DLL")
 
 
 def generate(sides, work, head, out_dir):
