@@ -478,11 +478,9 @@ def generate(sides, work, head, out_dir):
         for n, key in enumerate(NON_ASCII_KEYS[cp]):
             file_inputs.append((f"c{cp}-{n}", key, cp, small_file(13)))
     # The byte sequences where the code pages differ, as plaintext for deCrypt.
-    decode_probe = {}
     for d in diffs:
         cp = d["codePage"]
         chunk = [bytes.fromhex(h) for h, _ in sample(d["decode"])]
-        decode_probe[cp] = chunk
         for n, raw in enumerate(chunk):
             file_inputs.append((f"p{cp}-{n}", "TESTKEY", 1252, b"<" + raw + b">"))
     for n, size in enumerate(LARGE_SIZES):
