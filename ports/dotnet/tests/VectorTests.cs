@@ -313,6 +313,18 @@ namespace Corvane.Formats.Tests
             Assert.That(tables, Is.GreaterThan(0), "no code page tables");
         }
 
+        // Code pages without tables of their own come from the platform, still strictly: a
+        // character held only by a best fit (u for ü in Cyrillic 1251) is refused as Windows does.
+        [Test]
+        public void OtherCodePagesConvertStrictly()
+        {
+            const string russian = "\u041f\u0440\u0438\u0432\u0435\u0442";
+            Assert.That(Vectors.Hex(AnsiCodePage.GetBytes(russian, 1251)), Is.EqualTo("cff0e8e2e5f2"));
+            Assert.That(CorvaneText.Decrypt(CorvaneText.Encrypt(russian, "k", 1251), "k", 1251), Is.EqualTo(russian));
+            foreach (var lacking in new[] { "\u00fc", "\u4e2d", "\uff21" })
+                Assert.That(Assert.Throws<CorvaneException>(() => AnsiCodePage.GetBytes(lacking, 1251)).Status, Is.EqualTo(-102), lacking);
+        }
+
         [Test]
         public void CharactersBeyondTheBmpAreRefused([Values(1252, 932, 936)] int codePage)
         {
@@ -359,6 +371,28 @@ namespace Corvane.Formats.Tests
             using (var a = new Blowfish(key))
             using (var b = new Blowfish(key.Take(72).ToArray()))
                 Assert.That(a.Encode(new byte[8], 0, 8), Is.EqualTo(b.Encode(new byte[8], 0, 8)));
+        }
+
+        [Test]
+        public void AFailedFileDecryptionLeavesNoFile()
+        {
+            string folder = Path.Combine(Path.GetTempPath(), "corvane-dotnet-" + Guid.NewGuid().ToString("N"));
+            Directory.CreateDirectory(folder);
+            try
+            {
+                string path = Path.Combine(folder, "short.bf");
+                File.WriteAllBytes(path, new byte[] { 9, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8 });
+                Assert.That(Assert.Throws<CorvaneException>(() => CorvaneFile.DecryptFile(path, "k")).Status, Is.EqualTo(-202));
+                Assert.That(Directory.GetFiles(folder), Is.EqualTo(new[] { path }), "no output, no temporary file");
+                // A file already at the output is kept as it was.
+                File.WriteAllText(path + ".bf", "keep");
+                Assert.Throws<CorvaneException>(() => CorvaneFile.DecryptFile(path, "k"));
+                Assert.That(File.ReadAllText(path + ".bf"), Is.EqualTo("keep"));
+            }
+            finally
+            {
+                Directory.Delete(folder, true);
+            }
         }
 
         [Test]
