@@ -48,8 +48,8 @@ namespace Corvane.Formats
     /// -102; nothing becomes '?' or a look-alike). For 1252, 932 and 936 Windows' own tables are
     /// used where the platform's differ; other code pages come from the platform's
     /// <see cref="Encoding.GetEncoding(int)"/> (on .NET Core and later, register
-    /// System.Text.Encoding.CodePages' CodePagesEncodingProvider first), with a round trip check
-    /// in place of Windows' refusal of best fits.
+    /// System.Text.Encoding.CodePages' CodePagesEncodingProvider first). Every conversion is
+    /// checked by a round trip, in place of Windows' refusal of best fits.
     /// </summary>
     public static class AnsiCodePage
     {
@@ -98,7 +98,7 @@ namespace Corvane.Formats
                 bool own = amendment != null && amendment.TryEncode(c, out sequence);
                 bool surrogate = char.IsSurrogate(c);
                 if (!own && !surrogate) continue;
-                EncodeRun(encoding, text, run, i - run, output, amendment == null);
+                EncodeRun(encoding, codePage, text, run, i - run, output);
                 run = i + 1;
                 // No code page of these holds a character beyond U+FFFF: Windows writes its
                 // default character for it, which the DLL refuses.
@@ -106,19 +106,24 @@ namespace Corvane.Formats
                 if (sequence > 0xFF) output.WriteByte((byte)(sequence >> 8));
                 output.WriteByte((byte)sequence);
             }
-            EncodeRun(encoding, text, run, text.Length - run, output, amendment == null);
+            EncodeRun(encoding, codePage, text, run, text.Length - run, output);
             return output.ToArray();
         }
 
-        private static void EncodeRun(Encoding encoding, string text, int start, int count, MemoryStream output, bool roundTrip)
+        // Every character Windows writes and has no amendment for reads back as itself (checked
+        // against the whole tables in conformance/): a run that does not read back holds a best
+        // fit of the platform's (Mono writes U+FF21 as 'A' even with the exception fallback).
+        private static void EncodeRun(Encoding encoding, int codePage, string text, int start, int count, MemoryStream output)
         {
             if (count == 0) return;
             byte[] bytes;
             try
             {
-                bytes = encoding.GetBytes(text.Substring(start, count));
-                if (roundTrip && encoding.GetString(bytes) != text.Substring(start, count))
-                    throw Refused("the text holds a character code page " + encoding.CodePage + " holds only by a best fit");
+                string run = text.Substring(start, count);
+                bytes = encoding.GetBytes(run);
+                // Read back as this class reads (Windows' tables where the platform's differ).
+                if (GetString(bytes, 0, bytes.Length, codePage) != run)
+                    throw Refused("the text holds a character code page " + codePage + " holds only by a best fit");
             }
             catch (EncoderFallbackException e)
             {
