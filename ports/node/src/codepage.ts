@@ -50,7 +50,7 @@ class CodePage {
     this.name = name;
     const amendments = AMENDMENTS[number];
     if (amendments) {
-      for (const [seq, cp] of amendments.decode) this.decodeAmendments.set(seq, cp);
+      for (const [seq, cp] of amendments.decode) this.decodeAmendments.set(seq.toLowerCase(), cp);
       for (const [cp, seq] of amendments.encode) this.encodeAmendments.set(cp, seq === null ? null : Buffer.from(seq, 'hex'));
     }
     this.isLead = LEAD_BYTES[number];
