@@ -191,3 +191,10 @@ def test_file_failures_leave_files_alone(tmp_path):
     assert status_of(corvane.encrypt_file, "", existing) == -200
     assert status_of(corvane.encrypt_file, KEY, existing, tmp_path / "no-folder" / "x.bf") == -106
     assert sorted(p.name for p in tmp_path.iterdir()) == ["existing", "short.bf"]
+
+
+def test_the_copy_under_test():
+    # CORVANE_TEST_INSTALLED: the installed package, never the tree's source.
+    source = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "src")
+    installed = not os.path.abspath(corvane.__file__).startswith(source + os.sep)
+    assert installed == bool(os.environ.get("CORVANE_TEST_INSTALLED"))
