@@ -26,6 +26,15 @@ need_file /usr/lib/wine/wine64 wine64
 need_file /usr/src/googletest/CMakeLists.txt googletest
 need_file /usr/share/i18n/locales/ja_JP locales
 need_command localedef libc-bin
+# The Python and Node ports (ports/): Debian's pytest, venv and an offline wheel and sdist
+# build for Python; Node and npm (the Node port's packages come from the npm registry).
+need_file /usr/lib/python3/dist-packages/pytest/__init__.py python3-pytest
+need_file /usr/lib/python3/dist-packages/build/__init__.py python3-build
+need_file /usr/lib/python3/dist-packages/setuptools/__init__.py python3-setuptools
+need_file /usr/lib/python3/dist-packages/wheel/__init__.py python3-wheel
+/usr/bin/python3 -c 'import ensurepip, venv' >/dev/null 2>&1 || packages+=(python3-venv)
+need_command node nodejs
+need_command npm npm
 
 i386=no
 if scripts/probe-ia32.sh; then

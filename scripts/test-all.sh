@@ -63,6 +63,9 @@ for preset in native native-asan fuzz; do
   build "$preset" && run_tests "$preset" || status=1
 done
 
+echo "=== ports: Python and Node, against the conformance vectors, then installed ($(elapsed))"
+{ ports/python/test.sh && ports/node/test.sh && ports/test-installed.sh; } || status=1
+
 echo "=== x64 lane ($(elapsed))"
 wait "$win64_lane" || status=1
 cat "$logs/win64.log"
