@@ -43,10 +43,23 @@ def _make_block_loop(order):
     return namespace["run"]
 
 
+def _make_pair_encipher():
+    """Enciphers one pair (the key schedule's 521 encipherments): the rounds of the block
+    loop without the loop, the list and the packing."""
+    lines = ["def pair(l, r, p, s0, s1, s2, s3):\n"]
+    for i in range(16):
+        lines.append(_round_source("l", "r", "[%d]" % i) if i % 2 == 0 else _round_source("r", "l", "[%d]" % i))
+    lines.append("    return r ^ p[17], l ^ p[16]\n")
+    namespace = {}
+    exec("".join(lines), namespace)  # noqa: S102 - generated from the constant text above
+    return namespace["pair"]
+
+
 # Encipher uses P[0..15] in the rounds, then R ^= P[16], L ^= P[17]; after the undone last
 # swap the output pair is (L, R) = (r ^ P[17], l ^ P[16]) in the loop's names.
 _encipher_words = _make_block_loop(list(range(16)) + [16, 17])
 _decipher_words = _make_block_loop(list(range(17, 1, -1)) + [1, 0])
+_encipher_pair = _make_pair_encipher()
 
 
 class Blowfish:
@@ -76,7 +89,7 @@ class Blowfish:
 
     def _encipher_pair(self, l, r):
         s0, s1, s2, s3 = self._s
-        return tuple(_encipher_words((l, r), self._p, s0, s1, s2, s3))
+        return _encipher_pair(l, r, self._p, s0, s1, s2, s3)
 
     def encrypt(self, data):
         """Enciphers `data`, zero-padded to whole blocks (as Encode): len rounded up to 8."""
