@@ -9,7 +9,7 @@ export const BLOCK_SIZE = 8;
 export class Blowfish {
   private readonly p = new Uint32Array(18);
   private readonly s = new Uint32Array(1024);
-  // The pair the last encipher or decipher left (two numbers without an allocation).
+  // The pair the last encipher left (two numbers without an allocation).
   private l = 0;
   private r = 0;
 
@@ -59,19 +59,6 @@ export class Blowfish {
     this.r = (l ^ p[16]) >>> 0;
   }
 
-  private decipher(l: number, r: number): void {
-    const p = this.p;
-    const s = this.s;
-    for (let i = 17; i > 1; i -= 2) {
-      l ^= p[i];
-      r ^= (((s[l >>> 24] + s[256 | ((l >>> 16) & 255)]) ^ s[512 | ((l >>> 8) & 255)]) + s[768 | (l & 255)]);
-      r ^= p[i - 1];
-      l ^= (((s[r >>> 24] + s[256 | ((r >>> 16) & 255)]) ^ s[512 | ((r >>> 8) & 255)]) + s[768 | (r & 255)]);
-    }
-    this.l = (r ^ p[0]) >>> 0;
-    this.r = (l ^ p[1]) >>> 0;
-  }
-
   /** Enciphers `data`, zero-padded to whole blocks (as Encode): length rounded up to 8. */
   encrypt(data: Uint8Array): Buffer {
     return this.run(data, true);
@@ -87,13 +74,22 @@ export class Blowfish {
     const length = Math.ceil(data.length / BLOCK_SIZE) * BLOCK_SIZE;
     const out = Buffer.alloc(length);
     out.set(data);
+    // The rounds written into the loop over the blocks (a call per block costs a fifth of
+    // the time); the subkeys in the order of the direction.
+    const p = this.p;
+    const s = this.s;
+    const k = encipher ? p : Uint32Array.from(p).reverse();
     for (let i = 0; i < length; i += 8) {
-      const l = (out[i] | (out[i + 1] << 8) | (out[i + 2] << 16) | (out[i + 3] << 24)) >>> 0;
-      const r = (out[i + 4] | (out[i + 5] << 8) | (out[i + 6] << 16) | (out[i + 7] << 24)) >>> 0;
-      if (encipher) this.encipher(l, r);
-      else this.decipher(l, r);
-      const a = this.l;
-      const b = this.r;
+      let l = out[i] | (out[i + 1] << 8) | (out[i + 2] << 16) | (out[i + 3] << 24);
+      let r = out[i + 4] | (out[i + 5] << 8) | (out[i + 6] << 16) | (out[i + 7] << 24);
+      for (let j = 0; j < 16; j += 2) {
+        l ^= k[j];
+        r ^= ((s[l >>> 24] + s[256 | ((l >>> 16) & 255)]) ^ s[512 | ((l >>> 8) & 255)]) + s[768 | (l & 255)];
+        r ^= k[j + 1];
+        l ^= ((s[r >>> 24] + s[256 | ((r >>> 16) & 255)]) ^ s[512 | ((r >>> 8) & 255)]) + s[768 | (r & 255)];
+      }
+      const a = r ^ k[17];
+      const b = l ^ k[16];
       out[i] = a;
       out[i + 1] = a >>> 8;
       out[i + 2] = a >>> 16;
@@ -103,6 +99,7 @@ export class Blowfish {
       out[i + 6] = b >>> 16;
       out[i + 7] = b >>> 24;
     }
+    if (!encipher) k.fill(0);
     return out;
   }
 
