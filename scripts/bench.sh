@@ -57,6 +57,9 @@ run_x86 build/bench-win32/bench/width_bench.exe --dat "Z:$(pwd)/$out/widths_x86_
 run_x86 build/bench-win32/bench/com_bench.exe --data "Z:$(pwd)/$data32" --out "Z:$(pwd)/$out" "${quick[@]}"
 bench/x86_widths.py "$out/widths_x86_wine.dat" "$out/widths_x86_proxy.dat" > "$out/x86_widths.md"
 
+echo "=== the Python and Node ports beside the C++ engine"
+bench/ports_bench.py --corvane build/bench-native/cli/corvane --out "$out" "${quick[@]}" >/dev/null
+
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 
 echo "=== x86 code of the split kernel (i686 compiler, objdump)"
@@ -87,6 +90,10 @@ cpu_field() { grep -m1 "^$1" /proc/cpuinfo | sed 's/^[^:]*: *//'; }
   echo "## Corvane.dll (x86 under 32-bit Wine)"
   echo
   cat "$out/com_x86.md"
+  echo
+  echo "## The Python and Node ports"
+  echo
+  cat "$out/ports.md"
   echo
   echo "## Interleave widths and instruction sets (native, 1 MiB encode)"
   echo

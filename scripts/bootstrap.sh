@@ -32,6 +32,15 @@ need_file /usr/lib/mono/4.5/I18N.CJK.dll libmono-i18n4.0-all
 need_file /usr/lib/mono/4.5/System.Json.dll libmono-system-json4.0-cil
 need_command nunit-console nunit-console
 need_file /usr/lib/cli/nunit.framework-2.6.3/nunit.framework.dll libnunit-framework2.6.3-cil
+# The Python and Node ports (ports/): Debian's pytest, venv and an offline wheel and sdist
+# build for Python; Node and npm (the Node port's packages come from the npm registry).
+need_file /usr/lib/python3/dist-packages/pytest/__init__.py python3-pytest
+need_file /usr/lib/python3/dist-packages/build/__init__.py python3-build
+need_file /usr/lib/python3/dist-packages/setuptools/__init__.py python3-setuptools
+need_file /usr/lib/python3/dist-packages/wheel/__init__.py python3-wheel
+/usr/bin/python3 -c 'import ensurepip, venv' >/dev/null 2>&1 || packages+=(python3-venv)
+need_command node nodejs
+need_command npm npm
 
 i386=no
 if scripts/probe-ia32.sh; then

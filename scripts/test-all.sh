@@ -70,6 +70,8 @@ x86_dll=()
 [ "$x86_runs" = yes ] && x86_dll=(--dll-x86 build/win32)
 python3 conformance/check.py --dll build/win64 "${x86_dll[@]}" --tool build/native/cli/corvane || status=1
 ports/dotnet/test.sh || status=1
+echo "=== ports: Python and Node, against the conformance vectors, then installed ($(elapsed))"
+{ ports/python/test.sh && ports/node/test.sh && ports/test-installed.sh; } || status=1
 
 echo "=== x64 lane ($(elapsed))"
 wait "$win64_lane" || status=1
