@@ -24,7 +24,7 @@ constexpr std::size_t kMaxTextLength = std::size_t{64} << 20;
 const char kStdinName[] = "standard input";
 const char kStdoutName[] = "standard output";
 const char kTooLargeToEncrypt[] =
-    "is larger than 2 GiB - 8 bytes, the most an encrypted file may hold for the component to read it back";
+    "is larger than 4 GiB - 1 bytes, the most the 4-byte length header of an encrypted file can state";
 
 // A target the file layer refuses to replace, rather than one it failed to write.
 bool IsRefusedTarget(FileProblem problem) {

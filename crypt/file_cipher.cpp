@@ -3,8 +3,10 @@
 #include <cstring>
 
 #include "engine/blowfish_engine.h"
+#include "file_io.h"
 #include "helper_buffer.h"
 #include "status.h"
+#include "stream_format.h"
 
 namespace corvane {
 namespace {
@@ -22,59 +24,108 @@ std::int32_t OutputPath(CDunlow& dunlow, const char* inputPath, const char* suff
   return STATUS_OK;
 }
 
+std::int32_t FromFileStatus(FileStatus status, std::int32_t otherwise) {
+  return status == FileStatus::OutOfMemory ? STATUS_OUT_OF_MEMORY : otherwise;
+}
+
+class InputReader final : public ByteReader {
+ public:
+  explicit InputReader(InputFile& file) : file_(file) {}
+  FileStatus Read(void* buffer, std::size_t n, std::size_t* got) override { return file_.Read(buffer, n, got); }
+
+ private:
+  InputFile& file_;
+};
+
+class OutputWriter final : public ByteWriter {
+ public:
+  explicit OutputWriter(AtomicOutputFile& file) : file_(file) {}
+  FileStatus Write(const void* data, std::size_t n) override { return file_.Write(data, n); }
+
+ private:
+  AtomicOutputFile& file_;
+};
+
+// The input, opened and measured: the statuses that SFileReadA gives for the same
+// conditions (-104 cannot open, -105 cannot measure or too large).
+std::int32_t OpenInput(const char* path, std::uint64_t maxSize, InputFile& file, std::uint64_t* size) {
+  const FileStatus opened = file.Open(path);
+  if (opened != FileStatus::Ok) return FromFileStatus(opened, STATUS_CANNOT_OPEN_INPUT);
+  if (file.Size(size) != FileStatus::Ok || *size > maxSize) return STATUS_CANNOT_READ_INPUT;
+  return STATUS_OK;
+}
+
+// Streams into a temporary file beside the output path and puts it in the output's
+// place only when every byte is there: on any failure nothing is left at the path.
+template <class Stream>
+std::int32_t WriteOutput(const char* outputPath, InputFile& input, Stream stream) {
+  AtomicOutputFile output;
+  const FileStatus created = output.Create(outputPath);
+  if (created != FileStatus::Ok) return FromFileStatus(created, STATUS_CANNOT_WRITE_OUTPUT);
+  InputReader reader(input);
+  OutputWriter writer(output);
+  switch (stream(reader, writer)) {
+    case StreamStatus::kOk:
+      break;
+    case StreamStatus::kOutOfMemory:
+      return STATUS_OUT_OF_MEMORY;
+    case StreamStatus::kCannotWrite:
+      return STATUS_CANNOT_WRITE_OUTPUT;
+    default:  // a read failure, or an input that became shorter than its length
+      return STATUS_CANNOT_READ_INPUT;
+  }
+  input.Close();
+  const FileStatus committed = output.Commit();
+  return committed == FileStatus::Ok ? STATUS_OK : FromFileStatus(committed, STATUS_CANNOT_WRITE_OUTPUT);
+}
+
 }  // namespace
 
-std::int32_t EncryptFileBeside(CDunlow& dunlow, const char* inputPath, const char* suffix, std::uint32_t headerSize,
+std::int32_t EncryptFileBeside(CDunlow& dunlow, const char* inputPath, const char* suffix, std::uint32_t /*headerSize*/,
                                const unsigned char* key, std::int32_t keyLength) {
   BlowfishEngine engine;
   if (!engine.IsAllocated()) return STATUS_OUT_OF_MEMORY;
   if (!engine.Initialize(key, keyLength)) return STATUS_NO_KEY;  // nothing is written without a key
-  // The result holds the length header and ciphertext only: released without a wipe.
-  HelperBuffer outputPath(dunlow), content(dunlow), result(dunlow, HelperBuffer::Holds::CiphertextOnly);
-
+  HelperBuffer outputPath(dunlow);
   std::int32_t status = OutputPath(dunlow, inputPath, suffix, outputPath);
   if (status < 0) return status;
-  const std::int32_t read = dunlow.SFileReadA(inputPath, content.Receive());
-  if (read < 0) return read;
-  const std::uint32_t L = static_cast<std::uint32_t>(read);
-  if (L > kMaxPlaintextFileLength) return STATUS_CANNOT_READ_INPUT;
 
-  const std::uint32_t total = BlowfishEngine::GetOutputLength(L) + headerSize;
-  status = dunlow.Smalloc(result.Receive(), total);
+  InputFile input;
+  std::uint64_t size = 0;
+  status = OpenInput(inputPath, kMaxPlaintextFileLength, input, &size);
   if (status < 0) return status;
-  for (std::uint32_t i = 0; i < headerSize; ++i) result.Get()[i] = static_cast<unsigned char>(L >> (8 * i));
-
-  engine.Encode(content.Get(), result.Get() + headerSize, L);
-  return dunlow.SFileWriteA(result.Get(), total, outputPath.Text());
+  // The header states the size at opening, and exactly that many bytes are enciphered: a
+  // file that grows meanwhile is taken as it was, one that shrinks below it fails.
+  const std::uint32_t length = static_cast<std::uint32_t>(size);
+  return WriteOutput(outputPath.Text(), input, [&](ByteReader& reader, ByteWriter& writer) {
+    return EncryptFileStream(engine, reader, length, writer, nullptr);
+  });
 }
 
-std::int32_t DecryptFileBeside(CDunlow& dunlow, const char* inputPath, const char* suffix, std::uint32_t headerSize,
+std::int32_t DecryptFileBeside(CDunlow& dunlow, const char* inputPath, const char* suffix, std::uint32_t /*headerSize*/,
                                const unsigned char* key, std::int32_t keyLength) {
   BlowfishEngine engine;
   if (!engine.IsAllocated()) return STATUS_OUT_OF_MEMORY;
   if (!engine.Initialize(key, keyLength)) return STATUS_NO_KEY;
-  // The content is the input file as it is stored (a length header and ciphertext):
-  // released without a wipe. The result is plaintext and is wiped.
-  HelperBuffer outputPath(dunlow), content(dunlow, HelperBuffer::Holds::CiphertextOnly), result(dunlow);
-
+  HelperBuffer outputPath(dunlow);
   std::int32_t status = OutputPath(dunlow, inputPath, suffix, outputPath);
   if (status < 0) return status;
-  const std::int32_t read = dunlow.SFileReadA(inputPath, content.Receive());
-  if (read < 0) return read;
-  const std::uint32_t N = static_cast<std::uint32_t>(read);
 
+  InputFile input;
+  std::uint64_t size = 0;
+  status = OpenInput(inputPath, kMaxEncryptedFileSize, input, &size);
+  if (status < 0) return status;
   // A file too short for its header, or whose ciphertext is shorter than the header
   // states, is refused before anything is deciphered or written.
-  if (N < headerSize) return STATUS_SHORT_FILE;
-  std::uint32_t L = 0;
-  for (std::uint32_t i = 0; i < headerSize; ++i) L |= static_cast<std::uint32_t>(content.Get()[i]) << (8 * i);
-  const std::uint32_t cipherLength = N - headerSize;
-  if (cipherLength < L) return STATUS_SHORT_FILE;
-
-  status = dunlow.Smalloc(result.Receive(), BlowfishEngine::GetOutputLength(cipherLength));
-  if (status < 0) return status;
-  engine.Decode(content.Get() + headerSize, result.Get(), cipherLength);
-  return dunlow.SFileWriteA(result.Get(), L, outputPath.Text());
+  if (size < kLengthHeaderSize) return STATUS_SHORT_FILE;
+  unsigned char header[kLengthHeaderSize];
+  const FileStatus read = input.ReadExact(header, sizeof header);
+  if (read != FileStatus::Ok) return FromFileStatus(read, STATUS_CANNOT_READ_INPUT);
+  const std::uint32_t length = LoadLengthHeader(header);
+  if (ShapeOfEncryptedFile(size, length) == EncryptedFileShape::kShort) return STATUS_SHORT_FILE;
+  return WriteOutput(outputPath.Text(), input, [&](ByteReader& reader, ByteWriter& writer) {
+    return DecryptFileStream(engine, reader, length, writer, nullptr);
+  });
 }
 
 }  // namespace corvane

@@ -1,9 +1,8 @@
 #include "stream_format.h"
 
 #include <algorithm>
-#include <new>
 
-#include "base64.h"
+#include "helper_heap.h"
 
 namespace corvane {
 namespace {
@@ -29,47 +28,48 @@ StreamStatus FromWriteStatus(FileStatus status) {
   return status == FileStatus::OutOfMemory ? StreamStatus::kOutOfMemory : StreamStatus::kCannotWrite;
 }
 
-// One chunk of input and one of output, wiped when released: either may hold plaintext.
-struct ChunkBuffers {
-  SecureBytes in, out;
-  bool Allocate() {
-    try {
-      in.resize(kStreamChunkSize);
-      out.resize(kStreamChunkSize);
-      return true;
-    } catch (const std::bad_alloc&) {
-      return false;
+// One chunk of input and one of output, from the helper heap (no exceptions and no C++
+// runtime: the DLL runs this code too). The chunk that holds plaintext is wiped when
+// released; the other only ever holds ciphertext and is released without a pass over it.
+enum class PlaintextIn { kInput, kOutput };
+
+class ChunkBuffers {
+ public:
+  // capacity: a multiple of the block size, at most kStreamChunkSize.
+  ChunkBuffers(std::size_t capacity, PlaintextIn plaintext)
+      : in_(HelperAllocate(capacity)), out_(HelperAllocate(capacity)), plaintext_(plaintext) {}
+  ~ChunkBuffers() {
+    Release(in_, plaintext_ == PlaintextIn::kInput);
+    Release(out_, plaintext_ == PlaintextIn::kOutput);
+  }
+  ChunkBuffers(const ChunkBuffers&) = delete;
+  ChunkBuffers& operator=(const ChunkBuffers&) = delete;
+
+  bool Allocated() const { return in_ != nullptr && out_ != nullptr; }
+  unsigned char* In() const { return in_; }
+  unsigned char* Out() const { return out_; }
+
+ private:
+  static void Release(unsigned char* p, bool holdsPlaintext) {
+    if (holdsPlaintext) {
+      HelperFree(p);
+    } else {
+      HelperFreeUnwiped(p);
     }
   }
+
+  unsigned char* in_;
+  unsigned char* out_;
+  PlaintextIn plaintext_;
 };
 
+// The chunk a stream of `bytes` input bytes needs: whole blocks, no more than one chunk.
+std::size_t ChunkFor(std::uint64_t bytes) {
+  const std::uint64_t blocks = (bytes + BlowfishEngine::kBlockSize - 1) / BlowfishEngine::kBlockSize;
+  return static_cast<std::size_t>(std::min<std::uint64_t>(kStreamChunkSize, blocks * BlowfishEngine::kBlockSize));
+}
+
 }  // namespace
-
-TextStatus EncryptTextToBase64(const BlowfishEngine& engine, const unsigned char* text, std::size_t n,
-                               std::string* base64) {
-  if (n > kMaxTextBytes) return TextStatus::kTooLong;
-  const std::uint32_t length = static_cast<std::uint32_t>(n);
-  SecureBytes ciphertext(BlowfishEngine::GetOutputLength(length));
-  if (length != 0) engine.Encode(text, ciphertext.data(), length);
-  base64->assign(base64::EncodedLength(ciphertext.size()), '\0');
-  if (!ciphertext.empty()) base64::Encode(ciphertext.data(), ciphertext.size(), &(*base64)[0]);
-  return TextStatus::kOk;
-}
-
-TextStatus DecryptBase64ToText(const BlowfishEngine& engine, const char* base64, std::size_t n, SecureBytes* text) {
-  text->clear();
-  SecureBytes ciphertext(base64::MaxDecodedLength(n) + 1);
-  std::size_t decoded = 0;
-  if (n != 0 && !base64::Decode(base64, n, ciphertext.data(), &decoded)) return TextStatus::kBadBase64;
-  if (decoded > kMaxTextBytes) return TextStatus::kTooLong;
-  const std::uint32_t d = static_cast<std::uint32_t>(decoded);
-  // Zero-filled, with a zero byte after the last block: the text always ends.
-  SecureBytes plaintext(std::size_t{BlowfishEngine::GetOutputLength(d)} + 1, 0);
-  if (d != 0) engine.Decode(ciphertext.data(), plaintext.data(), d);
-  const auto end = std::find(plaintext.begin(), plaintext.end(), 0);
-  text->assign(plaintext.begin(), end);
-  return TextStatus::kOk;
-}
 
 void StoreLengthHeader(std::uint32_t length, unsigned char header[kLengthHeaderSize]) {
   for (std::uint32_t i = 0; i < kLengthHeaderSize; ++i) header[i] = static_cast<unsigned char>(length >> (8 * i));
@@ -92,8 +92,8 @@ EncryptedFileShape ShapeOfEncryptedFile(std::uint64_t fileSize, std::uint32_t st
 
 StreamStatus EncryptFileStream(const BlowfishEngine& engine, ByteReader& plaintext, std::uint32_t length,
                                ByteWriter& out, StreamObserver* observer) {
-  ChunkBuffers buffers;
-  if (!buffers.Allocate()) return StreamStatus::kOutOfMemory;
+  const ChunkBuffers buffers(ChunkFor(length), PlaintextIn::kInput);
+  if (!buffers.Allocated()) return StreamStatus::kOutOfMemory;
   unsigned char header[kLengthHeaderSize];
   StoreLengthHeader(length, header);
   FileStatus status = out.Write(header, sizeof header);
@@ -103,11 +103,11 @@ StreamStatus EncryptFileStream(const BlowfishEngine& engine, ByteReader& plainte
   while (done < length) {
     const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kStreamChunkSize, length - done));
     std::size_t got = 0;
-    status = Fill(plaintext, buffers.in.data(), want, &got);
+    status = Fill(plaintext, buffers.In(), want, &got);
     if (status != FileStatus::Ok) return FromReadStatus(status);
     if (got < want) return StreamStatus::kEndedEarly;
-    const std::uint32_t written = engine.Encode(buffers.in.data(), buffers.out.data(), static_cast<std::uint32_t>(got));
-    status = out.Write(buffers.out.data(), written);
+    const std::uint32_t written = engine.Encode(buffers.In(), buffers.Out(), static_cast<std::uint32_t>(got));
+    status = out.Write(buffers.Out(), written);
     if (status != FileStatus::Ok) return FromWriteStatus(status);
     done += got;
     if (observer != nullptr && !observer->Progress(done)) return StreamStatus::kStopped;
@@ -118,17 +118,17 @@ StreamStatus EncryptFileStream(const BlowfishEngine& engine, ByteReader& plainte
 StreamStatus EncipherToEnd(const BlowfishEngine& engine, ByteReader& plaintext, std::uint64_t maxLength,
                            ByteWriter& out, std::uint64_t* length, StreamObserver* observer) {
   *length = 0;
-  ChunkBuffers buffers;
-  if (!buffers.Allocate()) return StreamStatus::kOutOfMemory;
+  const ChunkBuffers buffers(kStreamChunkSize, PlaintextIn::kInput);
+  if (!buffers.Allocated()) return StreamStatus::kOutOfMemory;
   for (;;) {
     std::size_t got = 0;
-    FileStatus status = Fill(plaintext, buffers.in.data(), kStreamChunkSize, &got);
+    FileStatus status = Fill(plaintext, buffers.In(), kStreamChunkSize, &got);
     if (status != FileStatus::Ok) return FromReadStatus(status);
     if (got > maxLength - *length) return StreamStatus::kTooLong;
     if (got != 0) {
       const std::uint32_t written =
-          engine.Encode(buffers.in.data(), buffers.out.data(), static_cast<std::uint32_t>(got));
-      status = out.Write(buffers.out.data(), written);
+          engine.Encode(buffers.In(), buffers.Out(), static_cast<std::uint32_t>(got));
+      status = out.Write(buffers.Out(), written);
       if (status != FileStatus::Ok) return FromWriteStatus(status);
       *length += got;
     }
@@ -139,23 +139,23 @@ StreamStatus EncipherToEnd(const BlowfishEngine& engine, ByteReader& plaintext, 
 
 StreamStatus DecryptFileStream(const BlowfishEngine& engine, ByteReader& ciphertext, std::uint32_t length,
                                ByteWriter& out, StreamObserver* observer) {
-  ChunkBuffers buffers;
-  if (!buffers.Allocate()) return StreamStatus::kOutOfMemory;
   const std::uint64_t needed = (std::uint64_t{length} + 7) / 8 * 8;  // whole blocks holding `length` bytes
+  const ChunkBuffers buffers(ChunkFor(needed), PlaintextIn::kOutput);
+  if (!buffers.Allocated()) return StreamStatus::kOutOfMemory;
   std::uint64_t read = 0, written = 0;
   while (written < length) {
     const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kStreamChunkSize, needed - read));
     std::size_t got = 0;
-    FileStatus status = Fill(ciphertext, buffers.in.data(), want, &got);
+    FileStatus status = Fill(ciphertext, buffers.In(), want, &got);
     if (status != FileStatus::Ok) return FromReadStatus(status);
     read += got;
     if (got < want && read < length) return StreamStatus::kEndedEarly;
     // A partial last block is completed with zero bytes by the engine.
-    engine.Decode(buffers.in.data(), buffers.out.data(), static_cast<std::uint32_t>(got));
+    engine.Decode(buffers.In(), buffers.Out(), static_cast<std::uint32_t>(got));
     const std::size_t keep =
         static_cast<std::size_t>(std::min<std::uint64_t>(BlowfishEngine::GetOutputLength(static_cast<std::uint32_t>(got)),
                                                           length - written));
-    status = out.Write(buffers.out.data(), keep);
+    status = out.Write(buffers.Out(), keep);
     if (status != FileStatus::Ok) return FromWriteStatus(status);
     written += keep;
     if (observer != nullptr && !observer->Progress(read)) return StreamStatus::kStopped;

@@ -1,7 +1,11 @@
 // The component's two formats for programs that key one engine for many texts and
-// stream files too large to hold in memory. The bytes are those of enCrypt/deCrypt
-// and FileEnCrypt/FileDeCrypt: the same engine buffers, the same Base64 code and the
-// same length header, only processed chunk by chunk. Portable; no helper classes.
+// stream files of any size through a fixed amount of memory. The bytes are those of
+// enCrypt/deCrypt and FileEnCrypt/FileDeCrypt: the same engine buffers, the same Base64
+// code and the same length header, processed chunk by chunk. The file part
+// (stream_format.cpp) is the one implementation of the encrypted-file streaming: the
+// DLL's FileEnCrypt and FileDeCrypt and the tool run it, so it does without exceptions
+// and the C++ runtime (chunks come from the helper heap). The text part
+// (stream_text.cpp, library crypt_stream) is for programs that keep the runtime.
 #pragma once
 
 #include <cstddef>
@@ -86,7 +90,8 @@ enum class StreamStatus {
   kStopped,     // the observer stopped the stream
 };
 
-// Data held in memory at once: one chunk of input and one of output.
+// Data held in memory at once: one chunk of input and one of output (smaller for a
+// shorter stream). The chunk holding plaintext is wiped when released.
 constexpr std::size_t kStreamChunkSize = std::size_t{1} << 20;
 static_assert(kStreamChunkSize % BlowfishEngine::kBlockSize == 0, "chunks hold whole blocks");
 

@@ -370,15 +370,15 @@ TEST_F(CliNative, ExhaustedMemoryFailsWithCode10) {
 }
 #endif
 
-TEST_F(CliNative, FilesBeyondWhatTheComponentReadsAreRefused) {
-  SparseFile(dir_.Path() / "huge", 0x7FFFFFF9);  // 2 GiB - 7 bytes
+TEST_F(CliNative, FilesBeyondWhatTheHeaderCanStateAreRefused) {
+  SparseFile(dir_.Path() / "huge", std::uint64_t{1} << 32);  // 4 GiB: one byte too many
   ProcessRequest request;
   request.env["CORVANE_KEY"] = "k";
   const ProcessResult r = Run({"encrypt-file", "huge"}, request);
   EXPECT_EQ(r.exitCode, 5);
   EXPECT_EQ(r.err,
-            "corvane: huge: is larger than 2 GiB - 8 bytes, the most an encrypted file may hold for the component "
-            "to read it back\n");
+            "corvane: huge: is larger than 4 GiB - 1 bytes, the most the 4-byte length header of an encrypted file "
+            "can state\n");
   EXPECT_EQ(Names(), std::vector<std::string>{"huge"});
 }
 

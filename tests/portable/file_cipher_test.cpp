@@ -6,6 +6,7 @@
 #include <future>
 #include <random>
 #include <string>
+#include <thread>
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -169,6 +170,49 @@ TEST(FileCipher, UnreadableInputsAndUnwritableOutputsAreStatuses) {
   // A good call afterwards works.
   WriteFileBytes(dir.File("fine"), {1});
   EXPECT_EQ(Encrypt("k", dir.File("fine")), STATUS_OK);
+}
+
+// The file streams: an input that another program shortens while it is read ends the
+// call with STATUS_CANNOT_READ_INPUT and nothing written, never an output whose header
+// states more than it holds; one that grows is taken at its size when it was opened.
+// Whether the change lands before, during or after the read is up to the scheduler: each
+// outcome must be whole.
+TEST(FileCipher, AnInputThatChangesWhileItIsReadGivesAConsistentResult) {
+  TempDir dir;
+  const std::size_t size = 12u << 20;
+  const Bytes content = RandomBytes(size, 3);
+  for (const bool shrink : {true, false}) {
+    SCOPED_TRACE(shrink ? "shrinks" : "grows");
+    WriteFileBytes(dir.File("log"), content);
+    auto change = std::async(std::launch::async, [&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      if (shrink) {
+        std::filesystem::resize_file(dir.Path() / "log", 1u << 20);
+      } else {
+        std::filesystem::resize_file(dir.Path() / "log", size + (1u << 20));
+      }
+    });
+    const std::int32_t status = Encrypt("k", dir.File("log"));
+    change.get();
+    if (status == STATUS_OK) {
+      const Bytes encrypted = ReadFileBytes(dir.File("log.bf"));
+      ASSERT_GE(encrypted.size(), 4u);
+      const std::uint32_t stated = encrypted[0] | encrypted[1] << 8 | encrypted[2] << 16 | std::uint32_t{encrypted[3]} << 24;
+      EXPECT_EQ(encrypted.size(), 4 + (std::size_t{stated} + 7) / 8 * 8) << "the header states what the file holds";
+      if (!shrink) {
+        EXPECT_EQ(stated, size) << "the size at opening";
+      }
+      ASSERT_EQ(Decrypt("k", dir.File("log.bf")), STATUS_OK);
+      const Bytes back = ReadFileBytes(dir.File("log.bf.bf"));
+      EXPECT_TRUE(std::equal(back.begin(), back.end(), content.begin())) << "a prefix of what the file held";
+    } else {
+      EXPECT_TRUE(shrink);
+      EXPECT_EQ(status, STATUS_CANNOT_READ_INPUT);
+      EXPECT_FALSE(std::filesystem::exists(dir.Path() / "log.bf"));
+    }
+    for (const char* name : {"log.bf", "log.bf.bf"}) std::filesystem::remove(dir.Path() / name);
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"log"}) << "no temporary file";
+  }
 }
 
 // Without a key (an empty one, as a caller passes when it holds none) nothing is

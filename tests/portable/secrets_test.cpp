@@ -1,11 +1,14 @@
 // Every block that held key material or plaintext is zero when its memory is released.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <string>
 
 #include "crypt/file_cipher.h"
 #include "crypt/status.h"
+#include "crypt/stream_format.h"
 #include "crypt/string_cipher.h"
 #include "engine/blowfish_engine.h"
 #include "tests/support/release_recorder.h"
@@ -71,9 +74,9 @@ TEST(Secrets, FileOperationsWipeTheContentAndResultBuffers) {
   EXPECT_TRUE(recorder.AllZero());
 }
 
-// An output that cannot be written (a folder stands in its place) ends each operation
-// after the plaintext was in memory: it is wiped on that path as on success.
-TEST(Secrets, FailedWritesWipeThePlaintextToo) {
+// An output that cannot be made (a folder stands in its place) is refused before any of
+// the input is read: no plaintext was in memory.
+TEST(Secrets, AnOutputThatCannotBeMadeIsRefusedBeforeThePlaintextIsRead) {
   test::TempDir dir;
   test::WriteFileBytes(dir.File("plain"), std::vector<unsigned char>(5000, 'q'));
   CDunlow dunlow;
@@ -86,14 +89,65 @@ TEST(Secrets, FailedWritesWipeThePlaintextToo) {
   ReleaseRecorder recorder;
   EXPECT_EQ(EncryptFileBeside(dunlow, dir.File("plain").c_str(), ".bf", 4, kKey, kKeyLength),
             STATUS_CANNOT_WRITE_OUTPUT);
-  EXPECT_GE(recorder.CountAtLeast(5000), 1u) << "the content that was read";
-  EXPECT_TRUE(recorder.AllZero());
-
-  recorder.Clear();
   EXPECT_EQ(DecryptFileBeside(dunlow, dir.File("moved.bf").c_str(), ".bf", 4, kKey, kKeyLength),
             STATUS_CANNOT_WRITE_OUTPUT);
-  EXPECT_GE(recorder.CountAtLeast(5000), 1u) << "the decrypted content";
+  EXPECT_EQ(recorder.CountAtLeast(5000), 0u) << "no chunk was taken";
   EXPECT_TRUE(recorder.AllZero());
+}
+
+// A write that fails in the middle of a stream (a full disk) ends it with plaintext in a
+// chunk: the chunk is wiped on that path as on success.
+class BytesReader final : public ByteReader {
+ public:
+  explicit BytesReader(const std::vector<unsigned char>& bytes) : bytes_(bytes) {}
+  FileStatus Read(void* buffer, std::size_t n, std::size_t* got) override {
+    *got = std::min(n, bytes_.size() - at_);
+    std::memcpy(buffer, bytes_.data() + at_, *got);
+    at_ += *got;
+    return FileStatus::Ok;
+  }
+
+ private:
+  const std::vector<unsigned char>& bytes_;
+  std::size_t at_ = 0;
+};
+
+class FailingWriter final : public ByteWriter {
+ public:
+  // Takes `allowed` bytes, then fails.
+  explicit FailingWriter(std::size_t allowed) : allowed_(allowed) {}
+  FileStatus Write(const void*, std::size_t n) override {
+    if (n > allowed_) return FileStatus::CannotWrite;
+    allowed_ -= n;
+    return FileStatus::Ok;
+  }
+
+ private:
+  std::size_t allowed_;
+};
+
+TEST(Secrets, AWriteThatFailsMidStreamWipesThePlaintextChunk) {
+  BlowfishEngine engine;
+  ASSERT_TRUE(engine.Initialize(kKey, kKeyLength));
+  const std::vector<unsigned char> data(3 * kStreamChunkSize, 'q');
+  {
+    ReleaseRecorder recorder;
+    BytesReader reader(data);
+    FailingWriter writer(kLengthHeaderSize + kStreamChunkSize);
+    EXPECT_EQ(EncryptFileStream(engine, reader, static_cast<std::uint32_t>(data.size()), writer, nullptr),
+              StreamStatus::kCannotWrite);
+    EXPECT_EQ(recorder.CountAtLeast(kStreamChunkSize), 1u) << "the plaintext chunk; the ciphertext one is not wiped";
+    EXPECT_TRUE(recorder.AllZero());
+  }
+  {
+    ReleaseRecorder recorder;
+    BytesReader reader(data);  // taken as ciphertext: deciphers to plaintext
+    FailingWriter writer(kStreamChunkSize);
+    EXPECT_EQ(DecryptFileStream(engine, reader, static_cast<std::uint32_t>(data.size()), writer, nullptr),
+              StreamStatus::kCannotWrite);
+    EXPECT_EQ(recorder.CountAtLeast(kStreamChunkSize), 1u) << "the deciphered chunk";
+    EXPECT_TRUE(recorder.AllZero());
+  }
 }
 
 }  // namespace
