@@ -55,6 +55,8 @@ WINE32 = "/usr/lib/wine/wine"
 SCRIPT = os.path.join(ROOT, "tests", "packaging", "installed_objects.js")
 SCRIPT_PASSED = "installed_objects.js: all checks passed"
 CREATE_ERROR = os.path.join(ROOT, "tests", "packaging", "create_error.js")
+STAND_IN_32BIT_KEYS = [f"HKLM\\Software\\Classes\\Wow6432Node\\{k}\\{{00000000-0000-0000-0000-00000000C0DE}}"
+                       for k in ("CLSID", "Interface")]
 # Set by --no-wine32: only wine64 runs here.
 NO_WINE32 = False
 
@@ -204,6 +206,13 @@ class Prefix:
             self.run(["regsvr32", "/s", "C:\\no such file.dll"], bits=bits)
         time.sleep(2)
         self.run(["regsvr32", "/s", "C:\\no such file.dll"])
+        if NO_WINE32 and self.arch == "win64":
+            # Without the 32-bit Wine nothing registers 32-bit classes and interfaces, and
+            # Windows Installer removes the keys it leaves empty up to the first one with
+            # contents: the empty Wow6432Node\CLSID and \Interface would go too, which no
+            # Windows has empty.
+            for key in STAND_IN_32BIT_KEYS:
+                self.run(["reg", "add", key, "/ve", "/d", "stand-in", "/f"])
         self.stop()
 
     def clone(self, path):
@@ -453,6 +462,7 @@ def msiexec(prefix, report, what, args, expect=0, log_contains=None):
     if os.path.exists(log):
         data = open(log, "rb").read()
         text = data.decode("utf-16-le" if data[:2] == b"\xff\xfe" else "latin-1", errors="replace")
+        text = text.replace("\r\n", "\n")
         os.remove(log)
     ok = status == expect % 256 and (log_contains is None or log_contains in text)
     report.check(ok, f"{what} (exit {status}, {seconds:.1f} s)", [output] + text.splitlines()[-15:])
@@ -582,21 +592,30 @@ def check_machine_package(report, template, work, name, msi, older_msi, older_ve
         report.check(not lines, "... the same files and folders as a first install", lines)
         check_installed_files(report, prefix, layout, dist, names,
                               f"... every file is release {version}'s (the version resources did not change)")
-        check_objects(report, prefix, layout, fixtures, script_bits)
+        # The objects are tried in a copy of the prefix: script hosts and the test stand-ins
+        # register things of their own, which would stay after the uninstall below.
+        prefix.stop()
+        trial = prefix.clone(os.path.join(work, f"{name}-objects"))
+        trial.start()
+        check_objects(report, trial, layout, fixtures, script_bits)
+        trial.stop()
+        prefix.start()
+        used = upgraded
 
         msiexec(prefix, report, f"release {older_version} over release {version} is refused, naming {version}",
                 ["/i", windows_path(older_msi)], expect=1603,
-                log_contains=f"INSTALLED_VERSION property. Its value is '{version}'")
+                log_contains=f"Property(S): INSTALLED_VERSION = {version}\n")
         refused = prefix.snapshot()
-        lines = [line for p, (o, n) in without_noise(reg.changes(upgraded.registry, refused.registry)).items()
-                 for line in reg.describe(p, o, n)] + file_changes(upgraded, refused)
+        lines = [line for p, (o, n) in without_noise(reg.changes(used.registry, refused.registry)).items()
+                 for line in reg.describe(p, o, n)] + file_changes(used, refused)
         report.check(not lines, "... and changes nothing", lines)
         msiexec(prefix, report, f"msiexec /x release {version}", ["/x", windows_path(msi)])
         check_removed(report, before, prefix.snapshot(), "... nothing left")
 
     # The public properties INSTALLDIR and INSTALLDIR_X86.
     properties = {"x64": "INSTALLDIR", "x86": "INSTALLDIR_X86"} if native == "x64" else {"x86": "INSTALLDIR"}
-    elsewhere = Layout({b: f"C:\\Apps\\Corvane{b.upper()}" for b in layout.folders})
+    # Folders directly under C:\ (Wine leaves the parent folders it created behind).
+    elsewhere = Layout({b: f"C:\\Corvane{b.upper()}" for b in layout.folders})
     msiexec(prefix, report, "msiexec /i with " + " ".join(f'{p}="{elsewhere.folders[b]}"' for b, p in properties.items()),
             ["/i", windows_path(msi)] + [f"{p}={elsewhere.folders[b]}" for b, p in properties.items()])
     moved = prefix.snapshot()
@@ -740,7 +759,7 @@ def check_per_user(report, template, work, msi, dist, expected_machine, older_ms
                      f"... HKCU\\Software\\Corvane records version {version}", [str(version_key and version_key.values)])
         msiexec(prefix, report, f"per-user release {older_version} over release {version} is refused, naming {version}",
                 ["/i", windows_path(older_msi)], expect=1603,
-                log_contains=f"INSTALLED_VERSION property. Its value is '{version}'")
+                log_contains=f"Property(S): INSTALLED_VERSION = {version}\n")
         refused = prefix.snapshot()
         lines = [line for p, (o, n) in without_noise(reg.changes(upgraded.registry, refused.registry)).items()
                  for line in reg.describe(p, o, n)] + file_changes(upgraded, refused)
@@ -784,15 +803,17 @@ def main():
     packages = {k: os.path.join(args.packages, f"Corvane-{args.version}-{k}.msi") for k in ("x64", "x86", "x64-user")}
     older_packages = {k: os.path.join(work, f"Corvane-{older_version}-{k}.msi") for k in ("x64", "x86", "x64-user")}
     scopes = {"x64": ("x64", "perMachine"), "x86": ("x86", "perMachine"), "x64-user": ("x64", "perUser")}
+    def build_previous_release():
+        # One at a time: they share make_package.py's Wine prefix.
+        for kind in ("x64", "x64-user") + (() if NO_WINE32 else ("x86",)):
+            build_package(*scopes[kind], older, older_packages[kind], older_version, args.package_wine_dir)
+
     with ThreadPoolExecutor(max_workers=4) as pool:
-        jobs = [pool.submit(win64.create)]
+        jobs = [pool.submit(win64.create), pool.submit(build_previous_release)]
         if not NO_WINE32:
             jobs.append(pool.submit(win32.create))
         for job in jobs:
             job.result()
-    # One at a time: they share make_package.py's Wine prefix.
-    for kind in ("x64", "x64-user") + (() if NO_WINE32 else ("x86",)):
-        build_package(*scopes[kind], older, older_packages[kind], older_version, args.package_wine_dir)
     print(f"=== prefixes and the previous release ({older_version}) made: {time.monotonic() - started:.0f} s",
           flush=True)
 
