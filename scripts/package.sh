@@ -103,7 +103,8 @@ mkdir -p "$out"
 rm -f "$out"/Corvane-*.msi "$out"/Corvane-*.zip "$out"/SHA256SUMS
 # Wine's msidb.exe completes what wixl cannot store (see packaging/make_package.py); it
 # runs in a prefix of its own, made once.
-wine_dir=build/package/wine
+# CORVANE_PACKAGE_WINE_DIR names another (for runs side by side).
+wine_dir=${CORVANE_PACKAGE_WINE_DIR:-build/package/wine}
 for package in "x64 perMachine x64" "x86 perMachine x86" "x64 perUser x64-user"; do
   set -- $package
   python3 packaging/make_package.py msi --platform "$1" --scope "$2" --dist "$files" --version "$version" \

@@ -95,7 +95,11 @@ if [ "$x86_runs" = yes ]; then
 else
   echo "x86: ONLY THE STATIC CHECKS RAN; the x86 tests under 32-bit Wine and the side-by-side test"
   echo "     did not run: $(cat build/win32/tests-not-run.txt 2>/dev/null || echo no 32-bit Wine)"
-  echo "     the packages were tested under wine64 (x64 lane) without the 32-bit script host"
+  if [ "$packages_lane" = x64 ]; then
+    echo "     the packages were tested under wine64 (x64 lane) without the 32-bit script host"
+  else
+    echo "     the packages were tested (x86 lane)"
+  fi
 fi
 if [ "$status" -ne 0 ]; then
   echo "=== some tests failed (see above)"

@@ -194,12 +194,16 @@ def main():
     failures = 0
     for msi in sys.argv[1:]:
         p = Package(msi)
+        passed = []
         for rule in RULES:
             problems = rule(p)
             name = rule.__name__.upper()
-            print(f"{'ok' if not problems else 'FAIL'}: {name} {msi.rsplit('/', 1)[-1]}"
-                  + ("" if not problems else ": " + "; ".join(problems[:8])))
-            failures += bool(problems)
+            if problems:
+                print(f"FAIL: {name} {msi.rsplit('/', 1)[-1]}: " + "; ".join(problems[:8]))
+                failures += 1
+            else:
+                passed.append(name)
+        print(f"ok: {msi.rsplit('/', 1)[-1]} passes {', '.join(passed)}")
     return 1 if failures else 0
 
 

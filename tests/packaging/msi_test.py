@@ -456,7 +456,7 @@ def with_32bit_view(expected, layout):
 def msiexec(prefix, report, what, args, expect=0, log_contains=None):
     log = os.path.join(prefix.path, "drive_c", "msiexec.log")
     started = time.monotonic()
-    status, output = prefix.run(["msiexec"] + args + ["/qn", "/l*v", "C:\\msiexec.log"])
+    status, output = prefix.run(["msiexec"] + args + ["/qn", "/norestart", "/l*v", "C:\\msiexec.log"])
     seconds = time.monotonic() - started
     text = ""
     if os.path.exists(log):
@@ -568,6 +568,12 @@ def check_machine_package(report, template, work, name, msi, older_msi, older_ve
     for path, (old, new) in without_noise(reg.changes(installed.registry, again.registry)).items():
         print("      (Windows Installer's records: " + " ".join(reg.describe(path, old, new)) + ")")
 
+    # The repair command of docs/administration.md restores a deleted file.
+    os.remove(prefix.drive_path(layout.folders[native] + "\\Corvane.dll"))
+    msiexec(prefix, report, "repair (REINSTALL=ALL REINSTALLMODE=omus) after Corvane.dll was deleted",
+            ["/i", windows_path(msi), "REINSTALL=ALL", "REINSTALLMODE=omus"])
+    check_installed_files(report, prefix, layout, dist, names, "... restores it")
+
     msiexec(prefix, report, "msiexec /x", ["/x", windows_path(msi)])
     removed = prefix.snapshot()
     check_removed(report, before, removed, "after msiexec /x")
@@ -609,7 +615,8 @@ def check_machine_package(report, template, work, name, msi, older_msi, older_ve
         lines = [line for p, (o, n) in without_noise(reg.changes(used.registry, refused.registry)).items()
                  for line in reg.describe(p, o, n)] + file_changes(used, refused)
         report.check(not lines, "... and changes nothing", lines)
-        msiexec(prefix, report, f"msiexec /x release {version}", ["/x", windows_path(msi)])
+        msiexec(prefix, report, f"msiexec /x {{{product}}} (release {version}, by its ProductCode)",
+                ["/x", "{" + product + "}"])
         check_removed(report, before, prefix.snapshot(), "... nothing left")
 
     # The public properties INSTALLDIR and INSTALLDIR_X86.
@@ -692,6 +699,10 @@ def check_per_user(report, template, work, msi, dist, expected_machine, older_ms
     prefix = template.clone(os.path.join(work, "x64-per-user-msiexec"))
     prefix.start()
     before = prefix.snapshot()
+    msiexec(prefix, report, "the per-user package with ALLUSERS=1 is refused", ["/i", windows_path(msi), "ALLUSERS=1"],
+            expect=1603, log_contains="LaunchConditions. Return value 0.")
+    lines = file_changes(before, prefix.snapshot(), ignore_cached_packages=True)
+    report.check(not lines, "... and installs nothing", lines)
     if not msiexec(prefix, report, f"msiexec /i {os.path.basename(msi)}", ["/i", windows_path(msi)]):
         prefix.stop()
         return
@@ -805,7 +816,7 @@ def main():
     scopes = {"x64": ("x64", "perMachine"), "x86": ("x86", "perMachine"), "x64-user": ("x64", "perUser")}
     def build_previous_release():
         # One at a time: they share make_package.py's Wine prefix.
-        for kind in ("x64", "x64-user") + (() if NO_WINE32 else ("x86",)):
+        for kind in [k for k in ("x64", "x64-user", "x86") if k in only and not (k == "x86" and NO_WINE32)]:
             build_package(*scopes[kind], older, older_packages[kind], older_version, args.package_wine_dir)
 
     with ThreadPoolExecutor(max_workers=4) as pool:
@@ -820,7 +831,9 @@ def main():
     machine64 = Layout({"x64": "C:\\Program Files\\Corvane", "x86": "C:\\Program Files (x86)\\Corvane"})
     machine32 = Layout({"x86": "C:\\Program Files\\Corvane"})
     fixtures = {64: args.fixtures64, 32: args.fixtures32}
-    if "x64" in only or "x64-user" in only:
+    if "x64-user" in only and "x64" not in only:
+        expected = reference_registration(win64, os.path.join(work, "x64-regsvr32"), machine64, args.dist, report)
+    if "x64" in only:
         expected = check_machine_package(report, win64, work, "x64", packages["x64"], older_packages["x64"],
                                          older_version, packages["x86"], machine64, args.dist, fixtures, (64, 32),
                                          args.version)
