@@ -3,12 +3,19 @@
 
   make_package.py version FILE
       the file version of a PE file's version resource (1.0.1.6)
+  make_package.py release-version [--version V]
+      the release version: V checked, or the file VERSION
   make_package.py msi --platform x64|x86 --scope perMachine|perUser --dist DIR --out FILE
                       [--version V] --wine-dir DIR
-      a package from packaging/corvane.wxs; the version defaults to DIR's Corvane.dll
-  make_package.py zip --dist DIR --doc FILE... --out FILE
+      a package from packaging/corvane.wxs; the version defaults to the file VERSION
+  make_package.py zip --dist DIR --doc FILE... --out FILE [--version V]
       both DLL sets, corvane.exe of each bitness, the C++ header and GUIDs of DIR/include,
       the documents (each under its path relative to the current folder) and SHA256SUMS
+
+The same files give the same bytes (the release can be rebuilt and compared): every time
+stored in a package or the zip is SOURCE_DATE_EPOCH (scripts/package.sh sets it to the
+commit's time; without it, the time of the last commit), the package code is derived from
+the package's content, and the ProductCode from the version, platform and scope.
 
 What wixl (msitools 0.101) leaves undone or gets wrong, this script completes:
   - the File table's Version and Language columns (wixl leaves them empty, which makes
@@ -31,15 +38,21 @@ import struct
 import subprocess
 import sys
 import tempfile
+import time
 import uuid
 import zipfile
+
+import cfb_summary
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SOURCE = os.path.join(ROOT, "packaging", "corvane.wxs")
 # ProductCodes are derived from the version, platform and scope, so the same package
 # is built with the same code each time and a new version gets a new one.
 PRODUCT_CODE_NAMESPACE = uuid.UUID("02C6EC65-BF6E-42CF-B8FD-472E6935FA42")
+# Package codes are derived from each package's bytes (with the code itself left out).
+PACKAGE_CODE_NAMESPACE = uuid.UUID("5D1C3C43-5E7B-4C3F-9F0C-3B3F2A8E6A11")
 CODEPAGE = 932
+VERSION_FILE = os.path.join(ROOT, "VERSION")
 STAND_IN = "CorvaneText{}"
 
 
@@ -61,6 +74,41 @@ def version_resource(path):
         value += (-(value - (key - 6))) % 4  # values start on 32-bit boundaries of the block
         language = struct.unpack_from("<H", data, value)[0]
     return version, language
+
+
+def release_version(version=None):
+    """The release version: three fields, as Windows Installer compares only those
+    (major and minor at most 255, build at most 65535)."""
+    if version is None:
+        version = open(VERSION_FILE).read().strip()
+    fields = version.split(".")
+    if len(fields) != 3 or not all(f.isdigit() for f in fields) or \
+            int(fields[0]) > 255 or int(fields[1]) > 255 or int(fields[2]) > 65535:
+        raise SystemExit(f"release version {version!r}: three fields X.Y.Z (X, Y at most 255, Z at most 65535)")
+    return ".".join(str(int(f)) for f in fields)
+
+
+def source_date_epoch():
+    """SOURCE_DATE_EPOCH, or the time of the last commit."""
+    value = os.environ.get("SOURCE_DATE_EPOCH")
+    if not value:
+        value = subprocess.run(["git", "-C", ROOT, "log", "-1", "--format=%ct"], capture_output=True, text=True,
+                               check=True).stdout.strip()
+    return int(value)
+
+
+def staged(dist, work, epoch):
+    """A copy of the x64 and x86 folders of dist with every file's time set to epoch: the
+    cabinet stores each file's modification time."""
+    copy = os.path.join(work, "dist")
+    for bitness in ("x64", "x86"):
+        os.makedirs(os.path.join(copy, bitness))
+        for name in ("Corvane.dll", "TamselWrapper.dll", "corvane.exe"):
+            target = os.path.join(copy, bitness, name)
+            with open(os.path.join(dist, bitness, name), "rb") as f, open(target, "wb") as g:
+                g.write(f.read())
+            os.utime(target, (epoch, epoch))
+    return copy
 
 
 def run(command, **kwargs):
@@ -142,14 +190,16 @@ def import_with_wine(msi, tables_dir, tables, wine_dir):
 
 
 def build_msi(platform, scope, dist, out, version, wine_dir):
-    version = version or version_resource(os.path.join(dist, platform, "Corvane.dll"))[0]
+    version = release_version(version)
+    epoch = source_date_epoch()
     product_code = str(uuid.uuid5(PRODUCT_CODE_NAMESPACE, f"{version} {platform} {scope}")).upper()
-    defines = {"Platform": platform, "Scope": scope, "Version": version, "ProductCode": product_code,
-               "Dist": os.path.relpath(dist, ROOT)}
-    xml, texts = preprocess(defines)
     out = os.path.abspath(out)
     os.makedirs(os.path.dirname(out), exist_ok=True)
     with tempfile.TemporaryDirectory(dir=os.path.dirname(out)) as work:
+        files_dir = staged(dist, work, epoch)
+        defines = {"Platform": platform, "Scope": scope, "Version": version, "ProductCode": product_code,
+                   "Dist": os.path.relpath(files_dir, ROOT)}
+        xml, texts = preprocess(defines)
         source = os.path.join(work, "corvane.wxs")
         with open(source, "w", encoding="utf-8") as f:
             f.write(xml)
@@ -164,7 +214,7 @@ def build_msi(platform, scope, dist, out, version, wine_dir):
             # FileName is "short|long" when the long name is not 8.3.
             name = name.split("|")[-1]
             bitness = "x64" if "X64" in file_id else "x86"  # the File Ids of the source name it
-            file_version, language = version_resource(os.path.join(dist, bitness, name))
+            file_version, language = version_resource(os.path.join(files_dir, bitness, name))
             if file_version:
                 updates.append(f"UPDATE `File` SET `Version` = '{file_version}', `Language` = '{language or 0}' "
                                f"WHERE `File` = '{file_id}'")
@@ -209,11 +259,26 @@ def build_msi(platform, scope, dist, out, version, wine_dir):
         for table, text in (("Registry", registry), ("Upgrade", upgrade)):
             if run(["msiinfo", "export", out, table]) != text:
                 raise SystemExit(f"{out}: the {table} table did not come back as imported")
-    print(f"{os.path.relpath(out)}: {platform} {scope} {version} ProductCode {{{product_code}}}")
+        package_code = cfb_summary.make_reproducible(out, epoch, PACKAGE_CODE_NAMESPACE)
+    print(f"{os.path.relpath(out)}: {platform} {scope} {version} ProductCode {{{product_code}}} "
+          f"package code {{{package_code}}}")
+
+
+def links_outside(text, present):
+    """Markdown links to relative paths the zip does not hold, made plain text that names
+    them as parts of the source tree: [text](examples/x) -> text (examples/x in the
+    source tree). Links to web pages and to files in the zip stay."""
+    def plain(match):
+        label, target = match.group(1), match.group(2)
+        path = target.split("#")[0]
+        if re.match(r"^[a-z]+:", target) or not path or path.rstrip("/") in present:
+            return match.group(0)
+        return f"{label} ({path} in the source tree)"
+    return re.sub(r"(?<!!)\[([^\]]+)\]\(([^)\s]+)\)", plain, text)
 
 
 def build_zip(dist, docs, out, version):
-    """A zip with a fixed date for each entry, so the same files give the same zip."""
+    """A zip with every entry dated SOURCE_DATE_EPOCH, so the same files give the same zip."""
     members = []
     for bitness in ("x64", "x86"):
         for name in ("Corvane.dll", "TamselWrapper.dll", "corvane.exe"):
@@ -222,17 +287,28 @@ def build_zip(dist, docs, out, version):
         members.append((os.path.join(dist, "include", name), f"include/{name}"))
     for doc in docs:
         members.append((doc, os.path.relpath(doc).replace(os.sep, "/")))
-    sums = "".join(f"{hashlib.sha256(open(p, 'rb').read()).hexdigest()}  {n}\n" for p, n in members)
+    names = {n for _, n in members}
+    present = names | {n.rsplit("/", 1)[0] for n in names if "/" in n}
+    contents = []
+    for path, name in members:
+        data = open(path, "rb").read()
+        if name.endswith(".md"):
+            # Links are relative to the document's folder; the documents here are at the
+            # top or in docs/.
+            folder = os.path.dirname(name)
+            relative = {os.path.relpath(p, folder or ".").replace(os.sep, "/") for p in present}
+            data = links_outside(data.decode("utf-8"), relative).encode("utf-8")
+        contents.append((name, data))
+    sums = "".join(f"{hashlib.sha256(data).hexdigest()}  {name}\n" for name, data in contents)
+    date = time.gmtime(max(source_date_epoch(), 315532800))[:6]  # zip dates start in 1980
     top = f"Corvane-{version}"
     with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as z:
-        for path, name in members:
-            info = zipfile.ZipInfo(f"{top}/{name}", date_time=(2020, 1, 1, 0, 0, 0))
+        for name, data in contents + [("SHA256SUMS", sums.encode("ascii"))]:
+            info = zipfile.ZipInfo(f"{top}/{name}", date_time=date)
             info.compress_type = zipfile.ZIP_DEFLATED
             info.external_attr = 0o644 << 16
-            z.writestr(info, open(path, "rb").read())
-        info = zipfile.ZipInfo(f"{top}/SHA256SUMS", date_time=(2020, 1, 1, 0, 0, 0))
-        info.external_attr = 0o644 << 16
-        z.writestr(info, sums)
+            info.create_system = 3
+            z.writestr(info, data)
     print(f"{os.path.relpath(out)}: {len(members) + 1} files")
 
 
@@ -241,6 +317,8 @@ def main():
     sub = parser.add_subparsers(dest="command", required=True)
     p = sub.add_parser("version")
     p.add_argument("file")
+    p = sub.add_parser("release-version")
+    p.add_argument("--version")
     p = sub.add_parser("msi")
     p.add_argument("--platform", choices=["x64", "x86"], required=True)
     p.add_argument("--scope", choices=["perMachine", "perUser"], required=True)
@@ -252,16 +330,19 @@ def main():
     p.add_argument("--dist", required=True)
     p.add_argument("--doc", action="append", required=True)
     p.add_argument("--out", required=True)
+    p.add_argument("--version")
     args = parser.parse_args()
     if args.command == "version":
         version = version_resource(args.file)[0]
         if not version:
             raise SystemExit(f"{args.file}: no version resource")
         print(version)
+    elif args.command == "release-version":
+        print(release_version(args.version))
     elif args.command == "msi":
         build_msi(args.platform, args.scope, args.dist, args.out, args.version, args.wine_dir)
     else:
-        build_zip(args.dist, args.doc, args.out, version_resource(os.path.join(args.dist, "x64", "Corvane.dll"))[0])
+        build_zip(args.dist, args.doc, args.out, release_version(args.version))
 
 
 if __name__ == "__main__":

@@ -2,7 +2,7 @@
 # Installs what the build and the tests need on Debian 12, and nothing that is
 # already there: a second run only checks and returns at once.
 #   scripts/bootstrap.sh [extra ...]   extras: bench (OpenSSL, libgcrypt, gnuplot), fuzz (clang),
-#                                      package (wixl and msitools)
+#                                      package (wixl, msitools, osslsigncode, openssl)
 # The 32-bit Wine (package wine32 of the i386 architecture) runs the x86 build; it is
 # installed only where the kernel runs 32-bit programs (scripts/probe-ia32.sh).
 set -euo pipefail
@@ -63,6 +63,8 @@ for extra in "$@"; do
       need_command wixl wixl
       need_command msibuild msitools
       need_command msiinfo msitools
+      need_command osslsigncode osslsigncode
+      need_command openssl openssl
       ;;
     *) echo "bootstrap.sh: unknown extra '$extra'" >&2; exit 2 ;;
   esac

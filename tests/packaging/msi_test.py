@@ -2,7 +2,7 @@
 """The Windows Installer packages under Wine, each in fresh prefixes of its own.
 
   msi_test.py --packages DIR --dist DIR --version V --fixtures64 DLL --fixtures32 DLL
-              --work DIR --package-wine-dir DIR [--only x64,x86,x64-user]
+              --work DIR --package-wine-dir DIR [--only x64,x86,x64-user] [--no-wine32]
 
 For each package (x64 in a 64-bit prefix with the 32-bit Wine, x86 in a 32-bit prefix):
   - the registration it writes equals, key by key and value by value, what regsvr32
@@ -10,10 +10,20 @@ For each package (x64 in a 64-bit prefix with the 32-bit Wine, x86 in a 32-bit p
     each in its own view);
   - installing it twice changes nothing; msiexec /x leaves the registry and the file tree
     as they were before the install;
-  - installing it over a package of a lower version leaves one product, one registration
-    and the newer files; over a package of a higher version (x64) it is refused;
+  - two consecutive releases: the previous release (a lower release version, DLLs with
+    other bytes but the same version resources), then this one over it: one product,
+    its files, the registration; then the previous one over this one: refused, naming
+    the installed version, nothing changed; then msiexec /x: nothing left;
+  - a registration made by hand before the install is taken over, and keys that another
+    product added under the same classes stay after the uninstall;
   - script hosts of each bitness create "Corvane.Crypt" and "Tamsel.Wrapper" and round-trip
     a text; corvane.exe runs from the install folder.
+
+With --no-wine32 (no 32-bit Wine on the machine) everything runs under wine64: the x64
+and per-user packages are installed and checked, the x86 package only refused on 64-bit
+Windows; the 32-bit regsvr32 and cscript cannot run, so the 32-bit view's expected
+registration is the 64-bit one at the x86 folder (what regsvr32 of the x86 DLLs writes
+there) and the 32-bit script host is not run; the output says so.
 The per-user x64 package is installed and removed the same way; see check_per_user for
 what Wine lets that test show.
 
@@ -44,6 +54,11 @@ WINE64 = "/usr/lib/wine/wine64"
 WINE32 = "/usr/lib/wine/wine"
 SCRIPT = os.path.join(ROOT, "tests", "packaging", "installed_objects.js")
 SCRIPT_PASSED = "installed_objects.js: all checks passed"
+CREATE_ERROR = os.path.join(ROOT, "tests", "packaging", "create_error.js")
+STAND_IN_32BIT_KEYS = [f"HKLM\\Software\\Classes\\Wow6432Node\\{k}\\{{00000000-0000-0000-0000-00000000C0DE}}"
+                       for k in ("CLSID", "Interface")]
+# Set by --no-wine32: only wine64 runs here.
+NO_WINE32 = False
 
 
 def raw(path):
@@ -62,6 +77,8 @@ INSTALLER_STORES = tuple(raw(p) for p in (
     r"HKLM\Software\Microsoft\Windows\CurrentVersion\Installer",
     r"HKCU\Software\Microsoft\Installer",
 ))
+# The installed release's version, which the package writes beside its registration.
+PRODUCT_KEYS = (raw(r"HKLM\Software\Corvane"), raw(r"HKCU\Software\Corvane"))
 UNINSTALL = (raw(r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"),
              raw(r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall"))
 # Wine's display driver writes a new date here whenever a program starts the desktop.
@@ -185,10 +202,17 @@ class Prefix:
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
         self.stop()
         self.start()
-        for bits in (64, 32) if self.arch == "win64" else (32,):
+        for bits in ((64,) if NO_WINE32 else (64, 32)) if self.arch == "win64" else (32,):
             self.run(["regsvr32", "/s", "C:\\no such file.dll"], bits=bits)
         time.sleep(2)
         self.run(["regsvr32", "/s", "C:\\no such file.dll"])
+        if NO_WINE32 and self.arch == "win64":
+            # Without the 32-bit Wine nothing registers 32-bit classes and interfaces, and
+            # Windows Installer removes the keys it leaves empty up to the first one with
+            # contents: the empty Wow6432Node\CLSID and \Interface would go too, which no
+            # Windows has empty.
+            for key in STAND_IN_32BIT_KEYS:
+                self.run(["reg", "add", key, "/ve", "/d", "stand-in", "/f"])
         self.stop()
 
     def clone(self, path):
@@ -272,7 +296,7 @@ def unexpected_changes(before, after, product_code, allow_empty_store_keys):
     for path, (old, new) in sorted(without_noise(reg.changes(before.registry, after.registry)).items()):
         if under(path, *CLASSES) and not under(path, *INSTALLER_STORES):
             continue  # compared by compare_registrations
-        if product_code and under(path, *INSTALLER_STORES):
+        if product_code and under(path, *INSTALLER_STORES + PRODUCT_KEYS):
             continue
         if product_code and any(under(path, u + "\\\\{" + product_code + "}") for u in UNINSTALL):
             continue
@@ -332,15 +356,23 @@ def patch_version(data, file_version):
 
 
 def make_older_dist(dist, out):
-    """The built files as an older release would have them: lower versions in the DLLs'
-    version resources, and a corvane.exe with different bytes."""
+    """The built files as the previous release has them: other bytes, the same version
+    resources (the DLLs' are fixed), so only a major upgrade that removes the older
+    product first replaces them."""
     for bitness in ("x64", "x86"):
         os.makedirs(os.path.join(out, bitness), exist_ok=True)
-        for name, version in (("Corvane.dll", "1.0.1.5"), ("TamselWrapper.dll", "0.9.0.0"), ("corvane.exe", None)):
-            data = open(os.path.join(dist, bitness, name), "rb").read()
-            data = patch_version(data, version) if version else data + b"older release"
+        for name in ("Corvane.dll", "TamselWrapper.dll", "corvane.exe"):
+            data = open(os.path.join(dist, bitness, name), "rb").read() + b"previous release"
             with open(os.path.join(out, bitness, name), "wb") as f:
                 f.write(data)
+
+
+def previous_version(version):
+    """A release version lower than version in its first three fields."""
+    a, b, c = (int(x) for x in version.split("."))
+    if c:
+        return f"{a}.{b}.{c - 1}"
+    return f"{a}.{b - 1}.0" if b else f"{a - 1}.0.0"
 
 
 def build_package(platform, scope, dist, out, version, wine_dir):
@@ -383,24 +415,54 @@ def reference_registration(template, path, layout, dist, report):
     prefix.run(["reg", "query", r"HKLM\Software", "/ve"], codepage=932)
     before = prefix.snapshot()
     for bitness, folder in layout.folders.items():
+        if bitness == "x86" and NO_WINE32:
+            continue
         for name in ("Corvane.dll", "TamselWrapper.dll"):
             status, output = prefix.run(["regsvr32", "/s", folder + "\\" + name],
                                         bits=64 if bitness == "x64" else 32, codepage=932)
             report.check(status == 0, f"reference: regsvr32 {folder}\\{name}", [output])
     after = prefix.snapshot()
     prefix.stop()
-    return registration(before, after)
+    expected = registration(before, after)
+    if NO_WINE32 and "x86" in layout.folders:
+        expected = with_32bit_view(expected, layout)
+        print("SKIPPED: the 32-bit regsvr32 (no 32-bit Wine): the 32-bit view's expected registration is "
+              "the 64-bit one at the x86 folder", flush=True)
+    return expected
+
+
+def with_32bit_view(expected, layout):
+    """The registration of the x86 DLLs added to that of the x64 ones, as the 32-bit
+    regsvr32 writes it: CLSID and Interface keys under Wow6432Node with the x86 folder's
+    paths, and the type libraries' win32 paths."""
+    result = dict(expected)
+    x64, x86 = (raw(layout.folders[b]) for b in ("x64", "x86"))
+    classes = raw("HKLM\\Software\\Classes")
+    for path, (old, new) in expected.items():
+        rest = path[len(classes):]
+        copy = reg.Key()
+        copy.meta = list(new.meta)
+        copy.values = {n: v.replace(x64, x86) for n, v in new.values.items()}
+        if rest.startswith(("\\\\CLSID", "\\\\Interface")):
+            target = classes + "\\\\Wow6432Node" + rest
+        elif rest.endswith("\\\\0\\\\win64"):
+            target = path[:-len("win64")] + "win32"
+        else:
+            continue
+        result[target] = (None, copy)
+    return result
 
 
 def msiexec(prefix, report, what, args, expect=0, log_contains=None):
     log = os.path.join(prefix.path, "drive_c", "msiexec.log")
     started = time.monotonic()
-    status, output = prefix.run(["msiexec"] + args + ["/qn", "/l*v", "C:\\msiexec.log"])
+    status, output = prefix.run(["msiexec"] + args + ["/qn", "/norestart", "/l*v", "C:\\msiexec.log"])
     seconds = time.monotonic() - started
     text = ""
     if os.path.exists(log):
         data = open(log, "rb").read()
         text = data.decode("utf-16-le" if data[:2] == b"\xff\xfe" else "latin-1", errors="replace")
+        text = text.replace("\r\n", "\n")
         os.remove(log)
     ok = status == expect % 256 and (log_contains is None or log_contains in text)
     report.check(ok, f"{what} (exit {status}, {seconds:.1f} s)", [output] + text.splitlines()[-15:])
@@ -422,6 +484,9 @@ def check_installed_files(report, prefix, layout, dist, names_by_bitness, what):
 def check_objects(report, prefix, layout, fixtures, script_bits):
     """The stand-ins of the wrapper's outside components registered, then the script in
     the script host of each bitness, and corvane.exe from the install folder."""
+    if NO_WINE32 and 32 in script_bits:
+        print("SKIPPED: the 32-bit cscript (no 32-bit Wine)", flush=True)
+        script_bits = tuple(b for b in script_bits if b != 32)
     for bits, dll in fixtures.items():
         if bits in script_bits:
             status, output = prefix.run(["regsvr32", "/s", windows_path(dll)], bits=bits)
@@ -438,8 +503,29 @@ def check_objects(report, prefix, layout, fixtures, script_bits):
                  output.splitlines())
 
 
-def check_machine_package(report, template, work, name, msi, older_msi, newer_msi, refused_msi, layout, dist,
-                          fixtures, script_bits):
+HAND_FOLDER = "C:\\Hand"
+# What another product adds under Corvane's keys: a component category of the class and a
+# value of its own on the ProgID. The package must leave both at its uninstall.
+OTHER_PRODUCT = [
+    (r"HKLM\Software\Classes\CLSID\{BC13CC86-97F9-44AD-9BC6-B202B22FFAD6}\Implemented Categories"
+     r"\{7DD95801-9882-11CF-9FA9-00AA006C42C4}", None, None),
+    (r"HKLM\Software\Classes\Corvane.Crypt", "OtherProduct", "uses Corvane.Crypt"),
+]
+
+
+def other_product_keys_present(state):
+    lines = []
+    for key, name, value in OTHER_PRODUCT:
+        k = state.registry.get(raw(key))
+        if k is None:
+            lines.append(f"[{key}] is gone")
+        elif name and k.values.get(f'"{name}"') != f'"{value}"':
+            lines.append(f"[{key}] {name} is gone")
+    return lines
+
+
+def check_machine_package(report, template, work, name, msi, older_msi, older_version, refused_msi, layout, dist,
+                          fixtures, script_bits, version):
     started = time.monotonic()
     print(f"=== {name}", flush=True)
     expected = reference_registration(template, os.path.join(work, f"{name}-regsvr32"), layout, dist, report)
@@ -468,8 +554,8 @@ def check_machine_package(report, template, work, name, msi, older_msi, newer_ms
     compare_registrations(report, "registration written by the package = registration written by regsvr32",
                           expected, registration(before, installed))
     lines = unexpected_changes(before, installed, product, False)
-    report.check(not lines, "outside the registration, only Windows Installer's records of the product changed",
-                 lines)
+    report.check(not lines, "outside the registration, only Windows Installer's records of the product and "
+                 "the installed version changed", lines)
     check_installed_files(report, prefix, layout, dist, names, "installed files are the built files")
 
     msiexec(prefix, report, "the same package again", ["/i", windows_path(msi)])
@@ -482,46 +568,119 @@ def check_machine_package(report, template, work, name, msi, older_msi, newer_ms
     for path, (old, new) in without_noise(reg.changes(installed.registry, again.registry)).items():
         print("      (Windows Installer's records: " + " ".join(reg.describe(path, old, new)) + ")")
 
+    # The repair command of docs/administration.md restores a deleted file.
+    os.remove(prefix.drive_path(layout.folders[native] + "\\Corvane.dll"))
+    msiexec(prefix, report, "repair (REINSTALL=ALL REINSTALLMODE=omus) after Corvane.dll was deleted",
+            ["/i", windows_path(msi), "REINSTALL=ALL", "REINSTALLMODE=omus"])
+    check_installed_files(report, prefix, layout, dist, names, "... restores it")
+
     msiexec(prefix, report, "msiexec /x", ["/x", windows_path(msi)])
     removed = prefix.snapshot()
-    lines = unexpected_changes(before, removed, None, True) + \
-        [reg.describe(p, o, n)[0] for p, (o, n) in registration(before, removed).items()]
-    report.check(not lines, "after msiexec /x the registry is as before the install", lines)
-    lines = file_changes(before, removed)
-    report.check(not lines, "after msiexec /x the file tree is as before the install", lines)
+    check_removed(report, before, removed, "after msiexec /x")
 
-    if msiexec(prefix, report, "an older package (1.0.1.5)", ["/i", windows_path(older_msi)]):
+    # Two consecutive releases.
+    older_product = msi_property(older_msi, "ProductCode")
+    report.check(older_product != product and msi_property(older_msi, "UpgradeCode") == upgrade_code,
+                 f"release {older_version} and release {version}: ProductCodes differ, the UpgradeCode is kept",
+                 [older_product, product])
+    if msiexec(prefix, report, f"release {older_version}", ["/i", windows_path(older_msi)]):
         check_installed_files(report, prefix, layout, os.path.join(work, "older-dist"), names,
-                              "... installs the older files")
-        msiexec(prefix, report, "upgrade to this package", ["/i", windows_path(msi)])
+                              f"... installs release {older_version}'s files")
+        msiexec(prefix, report, f"release {version} over it", ["/i", windows_path(msi)])
         upgraded = prefix.snapshot()
         compare_registrations(report, "after the upgrade, the registration = regsvr32's", expected,
                               registration(before, upgraded))
         products = products_of_upgrade_code(upgraded, upgrade_code)
         report.check(products == [f'"{packed_guid(product)}"'] and len(cached_packages(upgraded)) == 1,
-                     "... one product installed, the older one removed",
+                     f"... one product installed, release {version}; release {older_version} removed",
                      [f"products {products}", f"cached {cached_packages(upgraded)}"])
         lines = paths_changed(installed, upgraded)
         report.check(not lines, "... the same files and folders as a first install", lines)
-        check_installed_files(report, prefix, layout, dist, names, "... and the files are the newer ones")
+        check_installed_files(report, prefix, layout, dist, names,
+                              f"... every file is release {version}'s (the version resources did not change)")
+        # The objects are tried in a copy of the prefix: script hosts and the test stand-ins
+        # register things of their own, which would stay after the uninstall below.
+        prefix.stop()
+        trial = prefix.clone(os.path.join(work, f"{name}-objects"))
+        trial.start()
+        check_objects(report, trial, layout, fixtures, script_bits)
+        trial.stop()
+        prefix.start()
+        used = upgraded
 
-    check_objects(report, prefix, layout, fixtures, script_bits)
-
-    if newer_msi:
-        msiexec(prefix, report, "a newer package (1.0.2.0) over this one", ["/i", windows_path(newer_msi)])
-        newer = prefix.snapshot()
-        msiexec(prefix, report, "this package over the newer one is refused", ["/i", windows_path(msi)],
-                expect=1603, log_contains="LaunchConditions. Return value 0.")
+        msiexec(prefix, report, f"release {older_version} over release {version} is refused, naming {version}",
+                ["/i", windows_path(older_msi)], expect=1603,
+                log_contains=f"Property(S): INSTALLED_VERSION = {version}\n")
         refused = prefix.snapshot()
-        lines = [line for p, (o, n) in without_noise(reg.changes(newer.registry, refused.registry)).items()
-                 for line in reg.describe(p, o, n)] + file_changes(newer, refused)
+        lines = [line for p, (o, n) in without_noise(reg.changes(used.registry, refused.registry)).items()
+                 for line in reg.describe(p, o, n)] + file_changes(used, refused)
         report.check(not lines, "... and changes nothing", lines)
+        msiexec(prefix, report, f"msiexec /x {{{product}}} (release {version}, by its ProductCode)",
+                ["/x", "{" + product + "}"])
+        check_removed(report, before, prefix.snapshot(), "... nothing left")
+
+    # The public properties INSTALLDIR and INSTALLDIR_X86.
+    properties = {"x64": "INSTALLDIR", "x86": "INSTALLDIR_X86"} if native == "x64" else {"x86": "INSTALLDIR"}
+    # Folders directly under C:\ (Wine leaves the parent folders it created behind).
+    elsewhere = Layout({b: f"C:\\Corvane{b.upper()}" for b in layout.folders})
+    msiexec(prefix, report, "msiexec /i with " + " ".join(f'{p}="{elsewhere.folders[b]}"' for b, p in properties.items()),
+            ["/i", windows_path(msi)] + [f"{p}={elsewhere.folders[b]}" for b, p in properties.items()])
+    moved = prefix.snapshot()
+    check_installed_files(report, prefix, elsewhere, dist, names, "... installs the files there")
+    crypt = moved.registry.get(raw(r"HKLM\Software\Classes\CLSID\{BC13CC86-97F9-44AD-9BC6-B202B22FFAD6}"
+                                   r"\InprocServer32"))
+    want = '"' + raw(elsewhere.folders[native] + "\\Corvane.dll") + '"'
+    report.check(crypt is not None and crypt.values.get("@") == want, "... and registers that path",
+                 [str(crypt and crypt.values)])
+    msiexec(prefix, report, "... msiexec /x", ["/x", windows_path(msi)])
+    check_removed(report, before, prefix.snapshot(), "... nothing left")
+
+    # A registration by hand, and another product's keys under the same classes.
+    target = prefix.drive_path(HAND_FOLDER)
+    os.makedirs(target, exist_ok=True)
+    bits = 64 if native == "x64" else 32
+    for dll in ("Corvane.dll", "TamselWrapper.dll"):
+        shutil.copy2(os.path.join(dist, native, dll), target)
+        prefix.run(["regsvr32", "/s", HAND_FOLDER + "\\" + dll], bits=bits)
+    if bits == 32 and NO_WINE32:
+        pass
+    else:
+        # A DLL moved after its registration: the same error as no registration at all.
+        os.rename(os.path.join(target, "Corvane.dll"), os.path.join(target, "Moved.dll"))
+        status, output = prefix.run(["cscript", "//nologo", windows_path(CREATE_ERROR)], bits=bits)
+        report.check("error 800a01ad" in output, "a DLL moved after regsvr32: creating the object fails with 800A01AD",
+                     output.splitlines())
+        os.rename(os.path.join(target, "Moved.dll"), os.path.join(target, "Corvane.dll"))
+    for key, value_name, value in OTHER_PRODUCT:
+        prefix.run(["reg", "add", key, "/f"] + (["/v", value_name, "/d", value] if value_name else []))
+    hand = prefix.snapshot()
+    msiexec(prefix, report, "the package over a registration by hand", ["/i", windows_path(msi)])
+    taken = prefix.snapshot()
+    crypt = taken.registry.get(raw(r"HKLM\Software\Classes\CLSID\{BC13CC86-97F9-44AD-9BC6-B202B22FFAD6}"
+                                   r"\InprocServer32"))
+    want = '"' + raw(layout.folders[native] + "\\Corvane.dll") + '"'
+    report.check(crypt is not None and crypt.values.get("@") == want,
+                 "... takes the registration over (InprocServer32 names the installed DLL)",
+                 [str(crypt and crypt.values)])
+    msiexec(prefix, report, "... and msiexec /x", ["/x", windows_path(msi)])
+    after = prefix.snapshot()
+    report.check(not other_product_keys_present(after),
+                 "... leaves the keys another product added under Corvane.Crypt's keys", other_product_keys_present(after))
+    report.check(other_product_keys_present(before) != [], "(those keys were not there before the test)")
     prefix.stop()
     print(f"=== {name}: {time.monotonic() - started:.0f} s", flush=True)
     return expected
 
 
-def check_per_user(report, template, work, msi, dist, expected_machine):
+def check_removed(report, before, removed, what):
+    lines = unexpected_changes(before, removed, None, True) + \
+        [reg.describe(p, o, n)[0] for p, (o, n) in registration(before, removed).items()]
+    report.check(not lines, f"{what}: the registry is as before the install", lines)
+    lines = file_changes(before, removed)
+    report.check(not lines, f"{what}: the file tree is as before the install", lines)
+
+
+def check_per_user(report, template, work, msi, dist, expected_machine, older_msi, older_version, version):
     """The per-user package: installed without touching Program Files or HKLM's classes,
     into the profile and HKCU\\Software\\Classes, and removed without a trace.
 
@@ -540,6 +699,10 @@ def check_per_user(report, template, work, msi, dist, expected_machine):
     prefix = template.clone(os.path.join(work, "x64-per-user-msiexec"))
     prefix.start()
     before = prefix.snapshot()
+    msiexec(prefix, report, "the per-user package with ALLUSERS=1 is refused", ["/i", windows_path(msi), "ALLUSERS=1"],
+            expect=1603, log_contains="LaunchConditions. Return value 0.")
+    lines = file_changes(before, prefix.snapshot(), ignore_cached_packages=True)
+    report.check(not lines, "... and installs nothing", lines)
     if not msiexec(prefix, report, f"msiexec /i {os.path.basename(msi)}", ["/i", windows_path(msi)]):
         prefix.stop()
         return
@@ -589,17 +752,37 @@ def check_per_user(report, template, work, msi, dist, expected_machine):
                           f"({len(alternatives)} values written by both bitnesses)", expected, actual, alternatives)
 
     msiexec(prefix, report, "msiexec /x", ["/x", windows_path(msi)])
-    removed = prefix.snapshot()
-    lines = unexpected_changes(before, removed, None, True) + \
-        [reg.describe(p, o, n)[0] for p, (o, n) in registration(before, removed).items()]
-    report.check(not lines, "after msiexec /x the registry is as before the install", lines)
-    lines = file_changes(before, removed)
-    report.check(not lines, "after msiexec /x the file tree is as before the install", lines)
+    check_removed(report, before, prefix.snapshot(), "after msiexec /x")
+
+    # Two consecutive releases, per user.
+    if msiexec(prefix, report, f"per-user release {older_version}", ["/i", windows_path(older_msi)]):
+        msiexec(prefix, report, f"per-user release {version} over it", ["/i", windows_path(msi)])
+        upgraded = prefix.snapshot()
+        check_installed_files(report, prefix, layout, dist, {"x64": ["Corvane.dll", "TamselWrapper.dll", "corvane.exe"],
+                                                             "x86": ["Corvane.dll", "TamselWrapper.dll"]},
+                              f"... every file is release {version}'s")
+        lines = paths_changed(installed, upgraded)
+        report.check(not lines and len(cached_packages(upgraded)) == 1,
+                     f"... one product: the files and folders of a first install, one cached package",
+                     lines + cached_packages(upgraded))
+        version_key = upgraded.registry.get(raw(r"HKCU\Software\Corvane"))
+        report.check(version_key is not None and version_key.values.get('"Version"') == f'"{version}"',
+                     f"... HKCU\\Software\\Corvane records version {version}", [str(version_key and version_key.values)])
+        msiexec(prefix, report, f"per-user release {older_version} over release {version} is refused, naming {version}",
+                ["/i", windows_path(older_msi)], expect=1603,
+                log_contains=f"Property(S): INSTALLED_VERSION = {version}\n")
+        refused = prefix.snapshot()
+        lines = [line for p, (o, n) in without_noise(reg.changes(upgraded.registry, refused.registry)).items()
+                 for line in reg.describe(p, o, n)] + file_changes(upgraded, refused)
+        report.check(not lines, "... and changes nothing", lines)
+        msiexec(prefix, report, f"msiexec /x per-user release {version}", ["/x", windows_path(msi)])
+        check_removed(report, before, prefix.snapshot(), "... nothing left")
     prefix.stop()
     print(f"=== x64 per user: {time.monotonic() - started:.0f} s", flush=True)
 
 
 def main():
+    global NO_WINE32
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--packages", required=True, help="folder with the packages of scripts/package.sh")
     parser.add_argument("--dist", required=True)
@@ -609,7 +792,9 @@ def main():
     parser.add_argument("--work", required=True)
     parser.add_argument("--package-wine-dir", required=True, help="the Wine folder of make_package.py")
     parser.add_argument("--only", default="x64,x86,x64-user", help="packages to test (default: all)")
+    parser.add_argument("--no-wine32", action="store_true", help="only wine64 runs here (see above)")
     args = parser.parse_args()
+    NO_WINE32 = args.no_wine32
     only = args.only.split(",")
     started = time.monotonic()
     work = os.path.abspath(args.work)
@@ -625,30 +810,42 @@ def main():
     win32 = Prefix(os.path.join(work, "template-win32"), "win32", locale_dir)
     older = os.path.join(work, "older-dist")
     make_older_dist(args.dist, older)
+    older_version = previous_version(args.version)
     packages = {k: os.path.join(args.packages, f"Corvane-{args.version}-{k}.msi") for k in ("x64", "x86", "x64-user")}
-    older_packages = {k: os.path.join(work, f"Corvane-1.0.1.5-{k}.msi") for k in ("x64", "x86")}
-    newer_package = os.path.join(work, "Corvane-1.0.2.0-x64.msi")
+    older_packages = {k: os.path.join(work, f"Corvane-{older_version}-{k}.msi") for k in ("x64", "x86", "x64-user")}
+    scopes = {"x64": ("x64", "perMachine"), "x86": ("x86", "perMachine"), "x64-user": ("x64", "perUser")}
+    def build_previous_release():
+        # One at a time: they share make_package.py's Wine prefix.
+        for kind in [k for k in ("x64", "x64-user", "x86") if k in only and not (k == "x86" and NO_WINE32)]:
+            build_package(*scopes[kind], older, older_packages[kind], older_version, args.package_wine_dir)
+
     with ThreadPoolExecutor(max_workers=4) as pool:
-        jobs = [pool.submit(win64.create), pool.submit(win32.create)]
-        jobs.append(pool.submit(build_package, "x64", "perMachine", older, older_packages["x64"], "1.0.1.5",
-                                args.package_wine_dir))
+        jobs = [pool.submit(win64.create), pool.submit(build_previous_release)]
+        if not NO_WINE32:
+            jobs.append(pool.submit(win32.create))
         for job in jobs:
             job.result()
-    build_package("x86", "perMachine", older, older_packages["x86"], "1.0.1.5", args.package_wine_dir)
-    build_package("x64", "perMachine", args.dist, newer_package, "1.0.2.0", args.package_wine_dir)
-    print(f"=== prefixes and older packages made: {time.monotonic() - started:.0f} s", flush=True)
+    print(f"=== prefixes and the previous release ({older_version}) made: {time.monotonic() - started:.0f} s",
+          flush=True)
 
     machine64 = Layout({"x64": "C:\\Program Files\\Corvane", "x86": "C:\\Program Files (x86)\\Corvane"})
     machine32 = Layout({"x86": "C:\\Program Files\\Corvane"})
     fixtures = {64: args.fixtures64, 32: args.fixtures32}
-    if "x64" in only or "x64-user" in only:
+    if "x64-user" in only and "x64" not in only:
+        expected = reference_registration(win64, os.path.join(work, "x64-regsvr32"), machine64, args.dist, report)
+    if "x64" in only:
         expected = check_machine_package(report, win64, work, "x64", packages["x64"], older_packages["x64"],
-                                         newer_package, packages["x86"], machine64, args.dist, fixtures, (64, 32))
-    if "x86" in only:
-        check_machine_package(report, win32, work, "x86", packages["x86"], older_packages["x86"], None, None,
-                              machine32, args.dist, {32: args.fixtures32}, (32,))
+                                         older_version, packages["x86"], machine64, args.dist, fixtures, (64, 32),
+                                         args.version)
+    if "x86" in only and NO_WINE32:
+        print("SKIPPED: installing the x86 package (it is for 32-bit Windows, which needs the 32-bit Wine); "
+              "its refusal on 64-bit Windows was tested with the x64 package", flush=True)
+    elif "x86" in only:
+        check_machine_package(report, win32, work, "x86", packages["x86"], older_packages["x86"], older_version, None,
+                              machine32, args.dist, {32: args.fixtures32}, (32,), args.version)
     if "x64-user" in only:
-        check_per_user(report, win64, work, packages["x64-user"], args.dist, expected)
+        check_per_user(report, win64, work, packages["x64-user"], args.dist, expected, older_packages["x64-user"],
+                       older_version, args.version)
 
     print(f"=== package tests: {time.monotonic() - started:.0f} s", flush=True)
     if report.failures:
