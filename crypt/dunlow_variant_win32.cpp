@@ -6,22 +6,13 @@
 #include <cstring>
 
 #include "common/com_holders.h"
+#include "common/default_value.h"
 #include "dunlow.h"
 #include "helper_heap.h"
 #include "status.h"
 
 namespace corvane {
 namespace {
-
-// Script hosts pass variables as VT_BYREF|VT_VARIANT; references are followed to the
-// value itself. Null when a reference points nowhere or the chain does not end.
-const VARIANT* FollowVariantReferences(const VARIANT* value) {
-  for (int depth = 0; depth < 8 && value != nullptr; ++depth) {
-    if (V_VT(value) != (VT_BYREF | VT_VARIANT)) return value;
-    value = V_VARIANTREF(value);
-  }
-  return nullptr;
-}
 
 // Refuses what cannot be converted strictly to the ANSI code page; returns its size in bytes.
 int NarrowLength(const wchar_t* text, int length, DWORD flags, bool checkDefault) {
@@ -34,28 +25,39 @@ int NarrowLength(const wchar_t* text, int length, DWORD flags, bool checkDefault
 }  // namespace
 
 std::int32_t CDunlow::SVariant2char(VARIANT value, unsigned char** out) {
-  const VARIANT* source = FollowVariantReferences(&value);
-  if (source == nullptr || (V_ISBYREF(source) && V_BYREF(source) == nullptr)) return STATUS_NO_TEXT_FORM;
+  // References and objects' default values are followed here, each to a limit; a value
+  // that never reaches a plain value has no text form, like an object without a default
+  // value. The default value read and the coerced copy may be key text: both are wiped on
+  // every way out.
+  DefaultValueKeeper defaultValue;
+  UniqueVariant coerced;
+  struct WipeOnExit {
+    DefaultValueKeeper& d;
+    UniqueVariant& v;
+    ~WipeOnExit() {
+      v.WipeAndClear();
+      d.value.WipeAndClear();
+    }
+  } wipe{defaultValue, coerced};
+
+  const PlainValue plain = FollowToPlainValue(&value, defaultValue, nullptr);
+  if (plain.reached != Reached::kValue) return STATUS_NO_TEXT_FORM;
+  const VARIANT* source = plain.value;
   // The coercion would turn a byte array into a string of byte pairs: no text to use here.
   if (V_ISARRAY(source)) return STATUS_NO_TEXT_FORM;
 
-  // A string is read where it stands; anything else is coerced into a string of our own.
+  // A string is read where it stands; anything else is coerced into a string of our own,
+  // never by reading an object's default value (VT_UNKNOWN is refused, not queried).
   BSTR text = nullptr;
-  UniqueVariant coerced;
   if (V_VT(source) == VT_BSTR) {
     text = V_BSTR(source);
   } else if (V_VT(source) == (VT_BYREF | VT_BSTR)) {
     text = *V_BSTRREF(source);
   } else {
-    if (FAILED(VariantChangeType(coerced.Receive(), const_cast<VARIANT*>(source), 0, VT_BSTR))) return STATUS_NO_TEXT_FORM;
+    if (FAILED(VariantChangeType(coerced.Receive(), const_cast<VARIANT*>(source), VARIANT_NOVALUEPROP, VT_BSTR)))
+      return STATUS_NO_TEXT_FORM;
     text = V_BSTR(coerced.Get());
   }
-
-  // The coerced copy may be key text: it is wiped on every way out.
-  struct WipeOnExit {
-    UniqueVariant& v;
-    ~WipeOnExit() { v.WipeAndClear(); }
-  } wipeCoerced{coerced};
 
   const UINT length = SysStringLen(text);
   if (length > 0x3FFFFFFF) return STATUS_OUT_OF_MEMORY;

@@ -2,15 +2,22 @@
 
 #include <cstring>
 
+#include "common/default_value.h"
+#include "common/registry_views.h"
+
 namespace tamsel {
 namespace {
 
+using corvane::DefaultValueKeeper;
+using corvane::kMaxDefaultValueDepth;
+using corvane::kMaxReferenceDepth;
+using corvane::PlainValue;
+using corvane::Reached;
 using corvane::SafeArrayAccess;
 using corvane::UniqueExcepInfo;
 
-// VBScript passes variables as references to VARIANTs; a chain longer than this is
-// refused rather than followed (a VARIANT referring to itself would never end).
-constexpr int kMaxReferenceDepth = 8;
+// The descriptions name both limits as 8.
+static_assert(kMaxReferenceDepth == 8 && kMaxDefaultValueDepth == 8, "the descriptions name the limits");
 
 // Moves the string out of a VT_BSTR result.
 BSTR TakeBstr(UniqueVariant& value) {
@@ -103,30 +110,21 @@ HRESULT LookUp(IDispatch* object, const wchar_t* prog_id, const wchar_t* member,
   return failure.Set(hr, prog_id).Append(L".").Append(member).Append(L" could not be looked up: ").AppendReason(hr).Code();
 }
 
-// The standard coercion to VT_BSTR. An object's default value is read here rather than
-// inside VariantChangeTypeEx, which reports every failure of that read as a type
-// mismatch: whether the object has no default value, or reading it ran out of memory,
-// is part of what the caller is told.
+// The standard coercion to VT_BSTR of a value that is no object and no reference to a
+// VARIANT (FollowToPlainValue has read any default value). VARIANT_NOVALUEPROP: the
+// system never reads a default value itself (it would follow one that is an object
+// without limit).
 HRESULT CoerceToText(const VARIANT* value, UniqueVariant& text) {
-  if (V_VT(value) != VT_DISPATCH && V_VT(value) != (VT_BYREF | VT_DISPATCH)) {
-    return VariantChangeTypeEx(text.Get(), const_cast<VARIANT*>(value), LOCALE_USER_DEFAULT, 0, VT_BSTR);
-  }
-  IDispatch* object = V_VT(value) == VT_DISPATCH ? V_DISPATCH(value) : *V_DISPATCHREF(value);
-  if (object == nullptr) return DISP_E_TYPEMISMATCH;
-  DISPPARAMS no_arguments = {nullptr, nullptr, 0, 0};
-  UniqueVariant default_value;
-  const HRESULT hr = object->Invoke(DISPID_VALUE, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &no_arguments,
-                                    default_value.Receive(), nullptr, nullptr);
-  if (FAILED(hr)) return hr;
-  return VariantChangeTypeEx(text.Get(), default_value.Get(), LOCALE_USER_DEFAULT, 0, VT_BSTR);
+  return VariantChangeTypeEx(text.Get(), const_cast<VARIANT*>(value), LOCALE_USER_DEFAULT, VARIANT_NOVALUEPROP,
+                             VT_BSTR);
 }
 
-// The failure of a coercion to text of an argument (member null) or of member's result,
-// in the words of the value's kind: "iStr is an array of Variant and cannot be converted
-// to text". An object's default
-// value is what the coercion reads, so a missing one is named as such; out of memory is
-// reported as itself, and any other failure of the default value with its own reason.
-HRESULT NoTextForm(HRESULT hr, const VARIANT* value, const wchar_t* subject, const wchar_t* member, Failure& failure);
+// A value as the text that an argument (member null) or member's result stands for: its
+// references and default values followed, a byte array as the string of its bytes, any
+// other value by the standard coercion. A failure is described in the words of the
+// value's kind: "iStr is an array of Variant and cannot be converted to text".
+HRESULT TextOfValue(const VARIANT* value, const wchar_t* subject, const wchar_t* member, UniqueBstr& text,
+                    Failure& failure);
 
 }  // namespace
 
@@ -235,36 +233,7 @@ Failure& Failure::AppendKind(const VARIANT* value) {
 }
 
 HRESULT CoerceArgumentToText(const VARIANT* value, const wchar_t* name, UniqueBstr& text, Failure& failure) {
-  bool depth_exceeded = false;
-  if (!FollowReferences(value, depth_exceeded)) {
-    if (depth_exceeded) {
-      return failure.Set(E_INVALIDARG, name)
-          .Append(L" cannot be converted to text: it refers to a value through more than 8 references")
-          .Code();
-    }
-    return failure.Set(E_POINTER, name).Append(L" cannot be converted to text: null reference").Code();
-  }
-  if ((V_VT(value) & VT_BYREF) != 0 && V_BYREF(value) == nullptr) {
-    return failure.Set(E_POINTER, name).Append(L" cannot be converted to text: null reference").Code();
-  }
-  if (V_VT(value) == VT_NULL) {
-    return failure.Set(DISP_E_TYPEMISMATCH, name).Append(L" is Null and cannot be converted to text").Code();
-  }
-  if (V_VT(value) == (VT_ARRAY | VT_UI1) || V_VT(value) == (VT_BYREF | VT_ARRAY | VT_UI1)) {
-    SAFEARRAY* bytes = V_VT(value) == (VT_ARRAY | VT_UI1) ? V_ARRAY(value) : *V_ARRAYREF(value);
-    if (bytes != nullptr && !IsByteVector(bytes)) {
-      return failure.Set(DISP_E_TYPEMISMATCH, name)
-          .Append(L" cannot be converted to text: the byte array has more than one dimension")
-          .Code();
-    }
-    return BytesToText(bytes, text, failure);
-  }
-
-  UniqueVariant converted;
-  HRESULT hr = CoerceToText(value, converted);
-  if (FAILED(hr)) return NoTextForm(hr, value, name, nullptr, failure);
-  text.Reset(TakeBstr(converted));
-  return S_OK;
+  return TextOfValue(value, name, nullptr, text, failure);
 }
 
 HRESULT TextToBytes(BSTR text, UniqueSafeArray& bytes, Failure& failure) {
@@ -300,9 +269,31 @@ HRESULT BytesToText(SAFEARRAY* bytes, UniqueBstr& text, Failure& failure) {
   return S_OK;
 }
 
+namespace {
+
+// True when this process's registry view has a server for the class (an in-process or
+// a local one: either may serve CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER).
+bool ThisRegistryViewHasServer(const CLSID& clsid) {
+  wchar_t key[80] = L"CLSID\\";
+  if (StringFromGUID2(clsid, key + 6, 40) == 0) return true;  // cannot tell: no claim about views
+  const int end = lstrlenW(key);
+  for (const wchar_t* server : {L"\\InprocServer32", L"\\LocalServer32"}) {
+    lstrcpyW(key + end, server);
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key, 0, KEY_QUERY_VALUE, &opened) == ERROR_SUCCESS) {
+      RegCloseKey(opened);
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
 HRESULT CreateByProgId(const wchar_t* prog_id, ComPtr<IDispatch>& object, Failure& failure) {
-  CLSID clsid;
+  CLSID clsid = CLSID_NULL;
   HRESULT hr = CLSIDFromProgID(prog_id, &clsid);
+  const bool known_prog_id = SUCCEEDED(hr);
   // An unknown ProgID is the same fault for the user as an unregistered class.
   if (hr == CO_E_CLASSSTRING) hr = REGDB_E_CLASSNOTREG;
   // On this machine only: CLSCTX_SERVER would also let a class registered for remote
@@ -312,6 +303,22 @@ HRESULT CreateByProgId(const wchar_t* prog_id, ComPtr<IDispatch>& object, Failur
                           object.ReceiveVoid());
   }
   if (SUCCEEDED(hr) && !object) hr = E_NOINTERFACE;
+  // ProgIDs are shared by both registry views, classes are not: a component registered
+  // by the regsvr32 of the other bitness has a ProgID here but no class (Windows answers
+  // REGDB_E_CLASSNOTREG, Wine REGDB_E_KEYMISSING). The user is told which bitness it is.
+  if (known_prog_id && (hr == REGDB_E_CLASSNOTREG || hr == REGDB_E_KEYMISSING) && !ThisRegistryViewHasServer(clsid) &&
+      corvane::OtherRegistryViewRegistersClass(clsid)) {
+#ifdef _WIN64
+    return failure.Set(REGDB_E_CLASSNOTREG, prog_id)
+        .Append(L" is registered for 32-bit programs only; this is a 64-bit process")
+        .Code();
+#else
+    return failure.Set(REGDB_E_CLASSNOTREG, prog_id)
+        .Append(L" is registered for 64-bit programs only; this is a 32-bit process")
+        .Code();
+#endif
+  }
+  if (hr == REGDB_E_KEYMISSING) hr = REGDB_E_CLASSNOTREG;
   if (FAILED(hr)) return failure.Set(hr, prog_id).Append(L" could not be created: ").AppendReason(hr).Code();
   return S_OK;
 }
@@ -367,7 +374,10 @@ HRESULT TakeResultBytes(UniqueVariant& result, const wchar_t* prog_id, const wch
       return S_OK;
     }
     if (IsByteVector(array)) {
-      if (!by_reference) {
+      // Only an array in the result VARIANT itself is the wrapper's to take over. One
+      // reached through a reference, to a VARIANT or to an array, stays the callee's,
+      // which frees it when it goes.
+      if (v == result.Get() && !by_reference) {
         bytes.Reset(array);
         V_VT(result.Get()) = VT_EMPTY;
         return S_OK;
@@ -399,17 +409,7 @@ HRESULT TakeResultText(UniqueVariant& result, const wchar_t* prog_id, const wcha
     text.Reset(TakeBstr(result));
     return S_OK;
   }
-  // The coercion follows a reference to a string or a byte array like the value itself.
-  const VARIANT* source = v;
-  bool depth_exceeded = false;
-  HRESULT hr = DISP_E_TYPEMISMATCH;
-  UniqueVariant converted;
-  if (FollowReferences(source, depth_exceeded) && !((V_VT(source) & VT_BYREF) != 0 && V_BYREF(source) == nullptr)) {
-    hr = CoerceToText(source, converted);
-  }
-  if (FAILED(hr)) return NoTextForm(hr, v, prog_id, member, failure);
-  text.Reset(TakeBstr(converted));
-  return S_OK;
+  return TextOfValue(v, prog_id, member, text, failure);
 }
 
 }  // namespace tamsel
@@ -417,39 +417,116 @@ HRESULT TakeResultText(UniqueVariant& result, const wchar_t* prog_id, const wcha
 namespace tamsel {
 namespace {
 
-HRESULT NoTextForm(HRESULT hr, const VARIANT* value, const wchar_t* subject, const wchar_t* member, Failure& failure) {
+HRESULT TextOfValue(const VARIANT* value, const wchar_t* subject, const wchar_t* member, UniqueBstr& text,
+                    Failure& failure) {
   // An argument: "iStr is ...". A result: "Ostrel.Base64Func.enBase64Bin returned ...".
+  const bool result = member != nullptr;
   auto start = [&](HRESULT code) -> Failure& {
     failure.Set(code, subject);
-    if (member != nullptr) failure.Append(L".").Append(member);
+    if (result) failure.Append(L".").Append(member);
     return failure;
   };
-  const bool result = member != nullptr;
+  auto no_text_form = [&](const wchar_t* kind) -> HRESULT {
+    start(DISP_E_TYPEMISMATCH).Append(result ? L" returned " : L" is ").Append(kind);
+    return failure.Append(result ? L", which cannot be converted to text" : L" and cannot be converted to text").Code();
+  };
+
+  // A default value may be key text: it is wiped when the call is done with it.
+  DefaultValueKeeper default_value;
+  struct WipeOnExit {
+    DefaultValueKeeper& d;
+    ~WipeOnExit() { d.value.WipeAndClear(); }
+  } wipe{default_value};
+  UniqueExcepInfo exception;
+  const PlainValue plain = corvane::FollowToPlainValue(value, default_value, exception.Get());
+  const bool from_object = plain.default_values > 0;
+  switch (plain.reached) {
+    case Reached::kValue:
+      break;
+    case Reached::kNullReference:
+      if (result) return no_text_form(L"a null reference");
+      return start(E_POINTER).Append(L" cannot be converted to text: null reference").Code();
+    case Reached::kTooManyReferences:
+      if (result) return no_text_form(L"a chain of references deeper than 8");
+      return start(E_INVALIDARG)
+          .Append(L" cannot be converted to text: it refers to a value through more than 8 references")
+          .Code();
+    case Reached::kNothing:
+      return no_text_form(from_object ? L"an object whose default value is Nothing" : L"Nothing");
+    case Reached::kNoPlainValue:
+      // A VBScript class whose default property returns Me, or objects that hand each
+      // other on: no text ever comes, as with an object without a default value.
+      return no_text_form(L"an object whose default value never gives a plain value (objects more than 8 deep)");
+    case Reached::kDefaultValueFailed: {
+      HRESULT hr = plain.read_failure;
+      if (hr == DISP_E_MEMBERNOTFOUND || hr == DISP_E_UNKNOWNNAME) {
+        return no_text_form(from_object ? L"an object whose default value is an object without a default value"
+                                        : L"an object without a default value");
+      }
+      EXCEPINFO* e = exception.Get();
+      if (hr == DISP_E_EXCEPTION) {
+        if (e->pfnDeferredFillIn != nullptr) e->pfnDeferredFillIn(e);
+        if (FAILED(e->scode)) {
+          hr = e->scode;
+        } else if (e->wCode != 0) {
+          hr = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, e->wCode);
+        }
+      }
+      if (hr == E_OUTOFMEMORY) {
+        return start(hr)
+            .Append(result ? L" returned a value that could not be converted to text: out of memory"
+                           : L" could not be converted to text: out of memory")
+            .Code();
+      }
+      start(hr).Append(result ? L" returned " : L" is ").Append(L"an object whose default value could not be read: ");
+      if (e->bstrDescription != nullptr && SysStringLen(e->bstrDescription) > 0) return failure.Append(e->bstrDescription).Code();
+      return failure.AppendReason(hr).Code();
+    }
+  }
+
+  const VARIANT* plain_value = plain.value;
+  const VARTYPE vt = V_VT(plain_value);
+  if (vt == VT_NULL) {
+    if (from_object) return no_text_form(L"an object whose default value is Null");
+    if (!result) return start(DISP_E_TYPEMISMATCH).Append(L" is Null and cannot be converted to text").Code();
+    return no_text_form(L"Null");
+  }
+  if ((vt & ~VT_BYREF) == (VT_ARRAY | VT_UI1)) {
+    SAFEARRAY* bytes = (vt & VT_BYREF) != 0 ? *V_ARRAYREF(plain_value) : V_ARRAY(plain_value);
+    if (bytes != nullptr && !IsByteVector(bytes)) {
+      // The standard coercion refuses it too, as an invalid argument: the value is what
+      // is wrong, so the caller hears of a type mismatch.
+      if (result) {
+        start(DISP_E_TYPEMISMATCH).Append(L" returned ").AppendKind(plain_value);
+        return failure.Append(L", which cannot be converted to text").Code();
+      }
+      return start(DISP_E_TYPEMISMATCH)
+          .Append(L" cannot be converted to text: the byte array has more than one dimension")
+          .Code();
+    }
+    return BytesToText(bytes, text, failure);
+  }
+
+  UniqueVariant converted;
+  const HRESULT hr = CoerceToText(plain_value, converted);
+  if (SUCCEEDED(hr)) {
+    text.Reset(TakeBstr(converted));
+    return S_OK;
+  }
   if (hr == E_OUTOFMEMORY) {
     return start(hr)
         .Append(result ? L" returned a value that could not be converted to text: out of memory"
                        : L" could not be converted to text: out of memory")
         .Code();
   }
-  bool depth_exceeded = false;
-  const VARIANT* target = value;
-  const bool object = FollowReferences(target, depth_exceeded) && V_VT(target) == VT_DISPATCH &&
-                      V_DISPATCH(target) != nullptr;
-  const bool no_default_value = object && (hr == DISP_E_MEMBERNOTFOUND || hr == DISP_E_UNKNOWNNAME);
-  if (hr == DISP_E_TYPEMISMATCH || hr == DISP_E_BADVARTYPE || no_default_value) {
-    start(DISP_E_TYPEMISMATCH).Append(result ? L" returned " : L" is ");
-    if (no_default_value) {
-      failure.Append(L"an object without a default value");
-    } else if (object) {
-      failure.Append(L"an object whose default value has no text form");
-    } else {
-      failure.AppendKind(value);
-    }
+  if (hr == DISP_E_TYPEMISMATCH || hr == DISP_E_BADVARTYPE) {
+    if (from_object) return no_text_form(L"an object whose default value has no text form");
+    start(DISP_E_TYPEMISMATCH).Append(result ? L" returned " : L" is ").AppendKind(value);
     return failure.Append(result ? L", which cannot be converted to text" : L" and cannot be converted to text").Code();
   }
   start(hr).Append(result ? L" returned " : L" is ");
-  if (object) {
-    failure.Append(L"an object whose default value could not be read: ");
+  if (from_object) {
+    failure.Append(L"an object whose default value could not be converted to text: ");
   } else {
     failure.AppendKind(value).Append(L" that could not be converted to text: ");
   }

@@ -39,9 +39,11 @@ class Failure {
 };
 
 // Standard automation coercion of an argument to a string, after following VT_BYREF
-// references. A byte array (VT_ARRAY | VT_UI1, directly or by reference) gives the
-// string made of its bytes. VT_NULL and values without a string form fail, naming the
-// kind of value; a chain of references deeper than the limit fails with E_INVALIDARG.
+// references and objects' default values (each to a depth of 8). A byte array
+// (VT_ARRAY | VT_UI1, directly or by reference) gives the string made of its bytes.
+// VT_NULL, values without a string form and objects whose default values never give a
+// plain value fail with DISP_E_TYPEMISMATCH, naming the kind of value; a chain of
+// references deeper than the limit fails with E_INVALIDARG.
 HRESULT CoerceArgumentToText(const VARIANT* value, const wchar_t* name, UniqueBstr& text, Failure& failure);
 
 // The string's bytes (two per UTF-16 code unit, low byte first) as a new VT_UI1 vector
@@ -64,12 +66,15 @@ HRESULT PutProperty(IDispatch* object, const wchar_t* prog_id, const wchar_t* me
                     Failure& failure);
 
 // Takes a call's result as a byte array: a one-dimensional VT_UI1 array or a string (its
-// bytes), by value or by reference (a referenced array is copied: the callee keeps it).
-// Anything else fails with DISP_E_TYPEMISMATCH.
+// bytes), by value or by reference. Only an array held by result itself is taken over;
+// one reached through a reference (VT_BYREF | VT_ARRAY, or VT_BYREF | VT_VARIANT to a
+// VARIANT the callee keeps) is copied, for the callee frees it. Anything else fails with
+// DISP_E_TYPEMISMATCH.
 HRESULT TakeResultBytes(UniqueVariant& result, const wchar_t* prog_id, const wchar_t* member, UniqueSafeArray& bytes,
                         Failure& failure);
 
-// Takes a call's result coerced to a string, by value or by reference; a value without
+// Takes a call's result coerced to a string, by value or by reference, as arguments are
+// (references and default values followed, a byte array as its bytes); a value without
 // a string form fails with DISP_E_TYPEMISMATCH, a coercion out of memory with
 // E_OUTOFMEMORY.
 HRESULT TakeResultText(UniqueVariant& result, const wchar_t* prog_id, const wchar_t* member, UniqueBstr& text,

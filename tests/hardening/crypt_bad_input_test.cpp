@@ -14,6 +14,7 @@
 #include "crypt/status.h"
 #include "tests/hardening/dispatch_call.h"
 #include "tests/server/corvane_module.h"
+#include "tests/support/default_value_object.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/variants.h"
 
@@ -82,6 +83,38 @@ class CryptBadInput : public ::testing::Test {
   ComPtr<ICrypt> crypt_;
 };
 
+// Objects whose default value is an object, as scripts pass them; they live for the whole
+// run. The conversion follows at most 8 default values.
+IDispatch* SelfValued() {  // a VBScript class whose default property is `Set Value = Me`
+  static test::ObjectValuedDefault self;
+  return &self;
+}
+IDispatch* ValuedBySelfValued() {  // an object whose default value is such an object
+  static test::ObjectValuedDefault outer(SelfValued());
+  return &outer;
+}
+IDispatch* RaisingValue() {  // a default value property that fails (VBScript's error 5)
+  static test::RaisingDefault raising(MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, 5), L"raised by the test");
+  return &raising;
+}
+// `objects` objects, each the default value of the one before, the last with a text:
+// reading the text takes `objects` reads.
+IDispatch* ChainEndingInText(std::size_t objects) {
+  static test::DefaultValueObject text(L"objects deep");
+  static std::vector<test::ObjectValuedDefault*> links;  // links[i]: i + 2 objects long
+  while (links.size() + 1 < objects) {
+    links.push_back(new test::ObjectValuedDefault(links.empty() ? static_cast<IDispatch*>(&text) : links.back()));
+  }
+  return objects == 1 ? static_cast<IDispatch*>(&text) : links[objects - 2];
+}
+
+VARIANT ObjectArgument(IDispatch* object) {
+  VARIANT v = MakeEmpty();
+  V_VT(&v) = VT_DISPATCH;
+  V_DISPATCH(&v) = object;  // no reference of its own: the object outlives the call
+  return v;
+}
+
 std::vector<Argument> Arguments() {
   static LONG number = 42;
   static BSTR referencedString = SysAllocString(L"by reference");
@@ -103,6 +136,20 @@ std::vector<Argument> Arguments() {
        [](UniqueVariant& k) {
          return Stored(k, VT_DISPATCH, [](VARIANT* v) { V_DISPATCH(v) = test::CorvaneModule::Get().NewCrypt(); });
        },
+       STATUS_NO_TEXT_FORM},
+      {"Object whose default value is itself", [](UniqueVariant&) { return ObjectArgument(SelfValued()); },
+       STATUS_NO_TEXT_FORM},
+      {"Object whose default value is an object whose default value is itself",
+       [](UniqueVariant&) { return ObjectArgument(ValuedBySelfValued()); }, STATUS_NO_TEXT_FORM},
+      {"Reference to an object whose default value is itself", [](UniqueVariant& k) {
+         *k.Receive() = ObjectArgument(SelfValued());
+         SelfValued()->AddRef();  // the holder releases its reference
+         return test::MakeVariantRef(k.Get());
+       }, STATUS_NO_TEXT_FORM},
+      {"Object whose default value fails", [](UniqueVariant&) { return ObjectArgument(RaisingValue()); },
+       STATUS_NO_TEXT_FORM},
+      {"8 objects deep to a text", [](UniqueVariant&) { return ObjectArgument(ChainEndingInText(8)); }, STATUS_OK},
+      {"9 objects deep to a text", [](UniqueVariant&) { return ObjectArgument(ChainEndingInText(9)); },
        STATUS_NO_TEXT_FORM},
       {"Byte array",
        [](UniqueVariant& k) {
@@ -175,6 +222,56 @@ TEST_F(CryptBadInput, EveryMethodWithEveryKindOfValue) {
       ExpectUsable();
     }
   }
+}
+
+// The same objects through the vtable: a default value that is an object again and again
+// (VBScript's `Set Value = Me`) is followed 8 deep at most, then refused like an object
+// without a default value: -101 (SetKey -200), vout left as it was, no reference kept.
+TEST_F(CryptBadInput, ObjectsWhoseDefaultValueIsAnObjectThroughTheVtable) {
+  test::ObjectValuedDefault self;
+  test::ObjectValuedDefault outer(&self);
+  test::RaisingDefault raising(E_FAIL, L"raised by the test");
+  test::DefaultValueObject text(L"two objects deep");
+  test::ObjectValuedDefault toText(&text);
+  const struct {
+    const char* name;
+    test::DefaultValueObject* object;
+    LONG conversion;
+  } cases[] = {{"itself", &self, STATUS_NO_TEXT_FORM},
+               {"an object whose default value is itself", &outer, STATUS_NO_TEXT_FORM},
+               {"a failing default value", &raising, STATUS_NO_TEXT_FORM},
+               {"an object whose default value is a text", &toText, STATUS_OK}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const VARIANT argument = ObjectArgument(c.object);
+    const Argument expected{c.name, nullptr, c.conversion};
+    const auto sentinel = [](UniqueVariant& out) {
+      *out.Receive() = test::MakeI4(12345);
+      return out.Get();
+    };
+    UniqueVariant out;
+
+    Key(L"TESTKEY");
+    EXPECT_EQ(crypt_->SetKey(argument), S_OK);
+    EXPECT_EQ(Status(), Expected(kSetKey, expected));
+    Key(L"TESTKEY");
+    EXPECT_EQ(crypt_->enCrypt(argument, sentinel(out)), S_OK);
+    EXPECT_EQ(Status(), Expected(kEnCrypt, expected));
+    if (c.conversion != STATUS_OK) {
+      EXPECT_TRUE(V_VT(out.Get()) == VT_I4 && V_I4(out.Get()) == 12345) << "vout untouched";
+    }
+    EXPECT_EQ(crypt_->deCrypt(argument, sentinel(out)), S_OK);
+    EXPECT_EQ(Status(), Expected(kDeCrypt, expected));
+    EXPECT_TRUE(V_VT(out.Get()) == VT_I4 && V_I4(out.Get()) == 12345) << "vout untouched";
+    EXPECT_EQ(crypt_->FileEnCrypt(argument), S_OK);
+    EXPECT_EQ(Status(), Expected(kFileEnCrypt, expected));
+    EXPECT_EQ(crypt_->FileDeCrypt(argument), S_OK);
+    EXPECT_EQ(Status(), Expected(kFileDeCrypt, expected));
+    ExpectUsable();
+  }
+  // Each conversion stopped at the limit, and every reference it took was given back.
+  EXPECT_LE(self.Reads(), 10 * 8) << "ten conversions reach it, each reads at most 8 default values";
+  for (const auto& c : cases) EXPECT_EQ(c.object->References(), 1) << c.name;
 }
 
 TEST_F(CryptBadInput, WrongArgumentCountsAreRefusedBeforeTheMethodRuns) {

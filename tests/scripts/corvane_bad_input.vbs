@@ -18,6 +18,35 @@ Sub Usable(what)
 End Sub
 
 Dim other : Set other = CreateObject("Corvane.Crypt")
+
+' Objects whose default value is an object: the class a script writer gets wrong
+' (its default value is itself, for ever), one whose default value is such an object,
+' one whose default value fails, and one whose default value is an object with a text.
+Class Node
+  Public Default Property Get Value
+    Set Value = Me
+  End Property
+End Class
+Class NodeOfNode
+  Public Default Property Get Value
+    Set Value = New Node
+  End Property
+End Class
+Class Failing
+  Public Default Property Get Value
+    Err.Raise 5, "Failing", "the default value fails"
+  End Property
+End Class
+Class Labelled
+  Public Default Property Get Value
+    Value = "a default value"
+  End Property
+End Class
+Class LabelledOfLabelled
+  Public Default Property Get Value
+    Set Value = New Labelled
+  End Property
+End Class
 ' Name, value, status of its text conversion (0: has a text form; none of these texts
 ' is valid Base64 or an existing file, except Empty's empty text).
 Dim rows : rows = Array( _
@@ -29,6 +58,10 @@ Dim rows : rows = Array( _
   Array("Date", CDate("2026-12-09 10:30:00"), 0), _
   Array("Boolean", True, 0), _
   Array("Object", other, -101), _
+  Array("Object whose default value is itself", New Node, -101), _
+  Array("Object whose default value is such an object", New NodeOfNode, -101), _
+  Array("Object whose default value fails", New Failing, -101), _
+  Array("Object whose default value is an object with a text", New LabelledOfLabelled, 0), _
   Array("Array", Array(1, 2, 3), -101), _
   Array("Zero character", "a" & Chr(0) & "b", 0), _
   Array("Long string", String(100000, "x") & "!", 0))
@@ -68,6 +101,20 @@ Next
 ' A variable passed by reference gives the same as its value.
 Dim v : v = 42
 Check c.enCrypt(v) = c.enCrypt(42), "by reference and by value"
+Set v = New LabelledOfLabelled
+Check c.enCrypt(v) = c.enCrypt("a default value"), "an object's default value is its text"
+
+' The mistake itself, as a script makes it: a variable holding the object, into every
+' method. The host survives, the call gives -101 and no result.
+Dim node : Set node = New Node
+c.SetKey "TESTKEY"
+r = "before"
+r = c.enCrypt(node)
+Check c.IsError = -101, "enCrypt(New Node): " & c.IsError
+Check IsEmpty(r), "no result from enCrypt(New Node)"
+c.SetKey node
+Check c.IsError = -200, "SetKey(New Node): " & c.IsError
+Usable "objects whose default value is itself"
 
 ' Wrong argument counts raise an error the script can catch; the object is unaffected.
 On Error Resume Next

@@ -20,6 +20,35 @@ Const TypeMismatch = &H80020005
 ' The cipher component refuses keys longer than 32 bytes; its error is passed on.
 Const KeyTooLong = &H80070057
 Dim other : Set other = CreateObject("Tamsel.Wrapper")
+
+' Objects whose default value is an object: the class a script writer gets wrong (its
+' default value is itself, for ever), one whose default value is such an object, one
+' whose default value fails, and one whose default value is an object with a text.
+Class Node
+  Public Default Property Get Value
+    Set Value = Me
+  End Property
+End Class
+Class NodeOfNode
+  Public Default Property Get Value
+    Set Value = New Node
+  End Property
+End Class
+Class Failing
+  Public Default Property Get Value
+    Err.Raise 5, "Failing", "the default value fails"
+  End Property
+End Class
+Class Labelled
+  Public Default Property Get Value
+    Value = "a default value"
+  End Property
+End Class
+Class LabelledOfLabelled
+  Public Default Property Get Value
+    Set Value = New Labelled
+  End Property
+End Class
 ' Name, value, error of its coercion to text (0: it has a text form), its text,
 ' error when used as the key.
 Dim rows : rows = Array( _
@@ -31,6 +60,9 @@ Dim rows : rows = Array( _
   Array("Date", CDate("2026-12-09"), 0, CStr(CDate("2026-12-09")), 0), _
   Array("Boolean", True, 0, "-1", 0), _
   Array("Object", other, TypeMismatch, "", TypeMismatch), _
+  Array("Object whose default value is itself", New Node, TypeMismatch, "", TypeMismatch), _
+  Array("Object whose default value is such an object", New NodeOfNode, TypeMismatch, "", TypeMismatch), _
+  Array("Object whose default value is an object with a text", New LabelledOfLabelled, 0, "a default value", 0), _
   Array("Array", Array(1, 2, 3), TypeMismatch, "", TypeMismatch), _
   Array("Zero character", "a" & Chr(0) & "b", 0, "a" & Chr(0) & "b", 0), _
   Array("Long string", String(100000, "x"), 0, String(100000, "x"), KeyTooLong))
@@ -69,13 +101,27 @@ Next
 Dim kinds : kinds = Array( _
   Array("Array", Array(1, 2), "iStr is an array of Variant and cannot be converted to text"), _
   Array("Nothing", Nothing, "iStr is Nothing and cannot be converted to text"), _
-  Array("Object", other, "iStr is an object without a default value and cannot be converted to text"))
+  Array("Object", other, "iStr is an object without a default value and cannot be converted to text"), _
+  Array("Node", New Node, "iStr is an object whose default value never gives a plain value " & _
+    "(objects more than 8 deep) and cannot be converted to text"))
 For Each row In kinds
   Err.Clear
   r = w.TwofishEncrypt(row(1), "key")
   Check Err.Number = TypeMismatch And Err.Description = row(2), _
     "the description for " & row(0) & ": " & Hex(Err.Number) & " " & Err.Description
 Next
+
+' A default value that fails: the call fails with the script's own error (5, which VBScript
+' shows without its facility) and names the cause; the error's own description follows
+' where the script engine passes it on (Wine's passes the number alone).
+Dim failing : Set failing = New Failing
+Const DefaultValueFailed = "iStr is an object whose default value could not be read: "
+Err.Clear
+r = w.TwofishEncrypt(failing, "key")
+number = Err.Number
+Check Left(Err.Description, Len(DefaultValueFailed)) = DefaultValueFailed And _
+  (number = 5 Or number = &H800A0005), "a failing default value: " & Hex(number) & " " & Err.Description
+Usable "a failing default value"
 
 ' Wrong argument counts: VBScript's error 450.
 Err.Clear

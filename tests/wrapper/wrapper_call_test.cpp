@@ -248,7 +248,15 @@ TEST_F(WrapperCalls, ResultsTheWrapperAcceptsGiveTheSameOutcome) {
                {L"enBase64Bin=byref", true, encrypted},
                {L"deBase64Bin=byref", false, Narrow(text)},
                {L"bDecrypt=byref", false, Narrow(text)},
-               {L"bDecrypt=byrefstring", false, Narrow(text)}};
+               {L"bDecrypt=byrefstring", false, Narrow(text)},
+               // ... and to a VARIANT the callee keeps (and wipes and frees when it goes).
+               {L"bEncrypt=byrefvariant", true, encrypted},
+               {L"bEncrypt=byrefvariantstring", true, encrypted},
+               {L"enBase64Bin=byrefvariant", true, encrypted},
+               {L"deBase64Bin=byrefvariant", false, Narrow(text)},
+               {L"deBase64Bin=byrefvariantstring", false, Narrow(text)},
+               {L"bDecrypt=byrefvariant", false, Narrow(text)},
+               {L"bDecrypt=byrefvariantstring", false, Narrow(text)}};
   for (const auto& c : cases) {
     SCOPED_TRACE(Narrow(c.faults));
     ScopedFaults faults(c.faults);

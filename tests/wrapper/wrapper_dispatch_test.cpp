@@ -2,6 +2,7 @@
 // library, arguments by value and by reference, and failures as exceptions.
 #include <gtest/gtest.h>
 
+#include "tests/support/default_value_object.h"
 #include "tests/wrapper/wrapper_call_helper.h"
 
 namespace tamsel_test {
@@ -143,6 +144,40 @@ TEST_F(WrapperDispatch, AFailureArrivesAsAnExceptionWithItsCodeAndDescription) {
   SysFreeString(refused.bstrSource);
   SysFreeString(refused.bstrHelpFile);
   EXPECT_EQ(Fixtures::Get().Trace(), "B+ T! B-");
+}
+
+// An argument whose default value is an object again and again (a VBScript class whose
+// default property is `Set Value = Me`), passed as a script passes it: by reference to a
+// variable. It is refused like an object without a default value, and the host lives.
+TEST_F(WrapperDispatch, ObjectsWhoseDefaultValueNeverEndsAreRefusedInWords) {
+  corvane::test::ObjectValuedDefault self;
+  corvane::test::ObjectValuedDefault outer(&self);
+  for (corvane::test::DefaultValueObject* object : {&self, &outer}) {
+    UniqueVariant variable, key, result;
+    V_VT(variable.Get()) = VT_DISPATCH;
+    V_DISPATCH(variable.Get()) = object;
+    object->AddRef();  // the variable's own
+    SetText(key, L"key");
+    for (bool as_key : {false, true}) {
+      EXCEPINFO exception = {};
+      const VARIANT argument = MakeVariantRef(variable.Get());
+      EXPECT_EQ(Invoke(0x60030001, as_key ? *key.Get() : argument, as_key ? argument : *key.Get(), result, &exception),
+                DISP_E_EXCEPTION);
+      EXPECT_EQ(exception.scode, DISP_E_TYPEMISMATCH);
+      EXPECT_EQ(Narrow(std::wstring(exception.bstrDescription, SysStringLen(exception.bstrDescription))),
+                std::string(as_key ? "iKeyStr" : "iStr") +
+                    " is an object whose default value never gives a plain value (objects more than 8 deep) and "
+                    "cannot be converted to text");
+      SysFreeString(exception.bstrDescription);
+      SysFreeString(exception.bstrSource);
+      SysFreeString(exception.bstrHelpFile);
+      EXPECT_EQ(V_VT(result.Get()), VT_EMPTY);
+    }
+  }
+  EXPECT_LE(self.Reads(), 4 * 8) << "at most 8 default values read in each of four calls";
+  EXPECT_EQ(self.References(), 1);
+  EXPECT_EQ(outer.References(), 1);
+  EXPECT_EQ(Fixtures::Get().Created(), 0);
 }
 
 TEST_F(WrapperDispatch, WrongCallsAreRefusedBeforeAnythingIsCreated) {

@@ -3,6 +3,7 @@
 // VT_EMPTY, unchanged arguments, no lost memory, and an object that works afterwards.
 #include <gtest/gtest.h>
 
+#include "tests/support/default_value_object.h"
 #include "tests/wrapper/wrapper_call_helper.h"
 
 namespace tamsel_test {
@@ -15,8 +16,12 @@ constexpr wchar_t kKey[] = L"key";
 // Argument kinds of the table.
 enum class Arg {
   kGood, kNull, kMissing, kNullReference, kMatrix, kText, kNothing, kVariantArray, kObject, kObjectOutOfMemory,
-  kDeepReference
+  kDeepReference,
+  kSelfValued,          // an object whose default value is itself (VBScript: `Set Value = Me`)
+  kValuedBySelfValued,  // an object whose default value is such an object
+  kRaisingDefault,      // an object whose default value property raises an error
 };
+constexpr HRESULT kRaisedByDefault = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, 5);  // VBScript's error 5
 
 // An argument object whose default value (DISPID_VALUE) fails with its HRESULT.
 class FailingDefaultValue final : public IDispatch {
@@ -77,6 +82,16 @@ const FailureCase kCases[] = {
     {L"", true, Arg::kGood, Arg::kNullReference, nullptr, E_POINTER, L"iKeyStr cannot be converted to text: null reference", ""},
     {L"", false, Arg::kMatrix, Arg::kGood, nullptr, DISP_E_TYPEMISMATCH,
      L"iStr cannot be converted to text: the byte array has more than one dimension", ""},
+    {L"", true, Arg::kSelfValued, Arg::kGood, nullptr, DISP_E_TYPEMISMATCH,
+     L"iStr is an object whose default value never gives a plain value (objects more than 8 deep) and cannot be "
+     L"converted to text",
+     ""},
+    {L"", false, Arg::kGood, Arg::kValuedBySelfValued, nullptr, DISP_E_TYPEMISMATCH,
+     L"iKeyStr is an object whose default value never gives a plain value (objects more than 8 deep) and cannot be "
+     L"converted to text",
+     ""},
+    {L"", true, Arg::kRaisingDefault, Arg::kGood, nullptr, kRaisedByDefault,
+     L"iStr is an object whose default value could not be read: raised by the test", ""},
     // Creating the Base64 object.
     {L"Ostrel.Base64Func=refuse", true, Arg::kGood, Arg::kGood, nullptr, E_ACCESSDENIED,
      L"Ostrel.Base64Func could not be created: access denied", "B!"},
@@ -159,6 +174,9 @@ const FailureCase kCases[] = {
     {L"enBase64Bin=variantarray", true, Arg::kGood, Arg::kGood, nullptr, DISP_E_TYPEMISMATCH,
      L"Ostrel.Base64Func.enBase64Bin returned an array of Variant, which cannot be converted to text",
      "B+ T+ T.bkey T.bEncrypt T- B.enBase64Bin B-"},
+    {L"enBase64Bin=matrix", true, Arg::kGood, Arg::kGood, nullptr, DISP_E_TYPEMISMATCH,
+     L"Ostrel.Base64Func.enBase64Bin returned a two-dimensional array of Byte, which cannot be converted to text",
+     "B+ T+ T.bkey T.bEncrypt T- B.enBase64Bin B-"},
 };
 
 // Owns the argument VARIANTs of one table row.
@@ -223,11 +241,26 @@ class Arguments {
         V_VT(p) = VT_BYREF | VT_VARIANT;
         V_VARIANTREF(p) = &chain_[0];
         break;
+      case Arg::kSelfValued:
+      case Arg::kValuedBySelfValued:
+      case Arg::kRaisingDefault: {
+        corvane::test::DefaultValueObject* object = &raising_;
+        if (kind == Arg::kSelfValued) object = &self_valued_;
+        if (kind == Arg::kValuedBySelfValued) object = &valued_by_self_valued_;
+        object->AddRef();  // the VARIANT's own, released with it
+        V_VT(p) = VT_DISPATCH;
+        V_DISPATCH(p) = object;
+        break;
+      }
     }
   }
   static constexpr int kChain = 9;  // the first reference is the argument's own
   VARIANT chain_[kChain] = {};
   UniqueVariant last_;
+  // Before the arguments that refer to them, so they outlive those.
+  corvane::test::ObjectValuedDefault self_valued_;
+  corvane::test::ObjectValuedDefault valued_by_self_valued_{&self_valued_};
+  corvane::test::RaisingDefault raising_{kRaisedByDefault, L"raised by the test"};
   UniqueVariant text_, key_;
 };
 
@@ -317,16 +350,89 @@ TEST_F(WrapperFailures, ComponentsThatAreNotRegisteredFailTheCall) {
   }
 }
 
+// Moves a stand-in's class key to the other registry view for the life of the object, as
+// a component registered only by the regsvr32 of the other bitness is: its ProgID stays
+// (ProgIDs are shared by both views), its class is in the other view only. Registering
+// the stand-ins again restores the class in this view.
+class RegisteredForOtherBitnessOnly {
+ public:
+  explicit RegisteredForOtherBitnessOnly(const wchar_t* clsid) : clsid_(clsid) {
+    const std::wstring key = L"CLSID\\" + clsid_;
+    EXPECT_EQ(RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str()), ERROR_SUCCESS);
+    HKEY server = nullptr;
+    EXPECT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, (key + L"\\InprocServer32").c_str(), 0, nullptr, 0,
+                              KEY_SET_VALUE | kOtherView, nullptr, &server, nullptr),
+              ERROR_SUCCESS);
+    const std::wstring path = FixturesDllPath();
+    RegSetValueExW(server, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
+                   static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t)));
+    RegSetValueExW(server, L"ThreadingModel", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"Apartment"),
+                   sizeof L"Apartment");
+    RegCloseKey(server);
+  }
+  ~RegisteredForOtherBitnessOnly() {
+    HKEY classes = nullptr;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, L"CLSID", 0, KEY_ALL_ACCESS | kOtherView, &classes), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteTreeW(classes, clsid_.c_str()), ERROR_SUCCESS);
+    RegCloseKey(classes);
+    EXPECT_EQ(Fixtures::Get().Register(), S_OK);
+  }
+  RegisteredForOtherBitnessOnly(const RegisteredForOtherBitnessOnly&) = delete;
+  RegisteredForOtherBitnessOnly& operator=(const RegisteredForOtherBitnessOnly&) = delete;
+
+  static constexpr REGSAM kOtherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+
+ private:
+  std::wstring clsid_;
+};
+
+// The mistake users of a 32-bit component in a 64-bit host make (and its mirror): the
+// code the docs give for a component that is not registered, and the cause in words.
+TEST_F(WrapperFailures, ComponentsRegisteredForTheOtherBitnessOnlyAreNamedSo) {
+  const std::wstring bitness = sizeof(void*) == 8 ? L" is registered for 32-bit programs only; this is a 64-bit process"
+                                                  : L" is registered for 64-bit programs only; this is a 32-bit process";
+  const struct {
+    const wchar_t* clsid;
+    const wchar_t* prog_id;
+    bool encrypt;
+    const char* trace;
+  } cases[] = {
+      {L"{ACA97FD1-34EE-4767-AAE1-C814A6EAA65A}", L"Ostrel.Base64Func", true, ""},
+      {L"{7A15318B-24FB-46B3-9F5C-EE4F175AE6EB}", L"Tamsel.clsTwofish", true, "B+ B-"},
+      {L"{7A15318B-24FB-46B3-9F5C-EE4F175AE6EB}", L"Tamsel.clsTwofish", false, "B+ B.deBase64Bin B-"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Narrow(c.prog_id) + (c.encrypt ? " encrypting" : " decrypting"));
+    const std::wstring encrypted = EncryptText(kGoodText, kKey);
+    {
+      RegisteredForOtherBitnessOnly elsewhere(c.clsid);
+      UniqueVariant text, key, out;
+      SetText(text, c.encrypt ? std::wstring(kGoodText) : encrypted);
+      SetText(key, kKey);
+      Fixtures::Get().Reset();
+      EXPECT_EQ(Call(c.encrypt, text.Get(), key.Get(), out), REGDB_E_CLASSNOTREG);
+      EXPECT_EQ(Fixtures::Get().Trace(), c.trace);
+      EXPECT_EQ(Narrow(TakeErrorInfo().description), Narrow(c.prog_id + bitness));
+    }
+    EXPECT_EQ(DecryptText(encrypted, kKey), kGoodText);
+  }
+}
+
 // Every path, good and failing, gives back every BSTR and SAFEARRAY it allocated: the
 // second and third runs of a call change the count of live task-allocator blocks by nothing.
 TEST_F(WrapperFailures, NoPathLosesMemory) {
   std::vector<FailureCase> cases(std::begin(kCases), std::end(kCases));
   cases.push_back({L"", true, Arg::kGood, Arg::kGood, nullptr, S_OK, L"", ""});
   cases.push_back({L"", false, Arg::kGood, Arg::kGood, nullptr, S_OK, L"", ""});
-  for (const wchar_t* accepted : {L"bEncrypt=replace", L"enBase64Bin=replace", L"bEncrypt=string"}) {
+  // Results by reference, to values the stand-ins keep and free themselves: a copy taken
+  // and freed by the wrapper, never the callee's own freed twice.
+  for (const wchar_t* accepted : {L"bEncrypt=replace", L"enBase64Bin=replace", L"bEncrypt=string", L"bEncrypt=byref",
+                                  L"bEncrypt=byrefvariant", L"bEncrypt=byrefvariantstring", L"enBase64Bin=byrefvariant"}) {
     cases.push_back({accepted, true, Arg::kGood, Arg::kGood, nullptr, S_OK, L"", ""});
   }
-  for (const wchar_t* accepted : {L"deBase64Bin=replace", L"bDecrypt=replace", L"deBase64Bin=string"}) {
+  for (const wchar_t* accepted : {L"deBase64Bin=replace", L"bDecrypt=replace", L"deBase64Bin=string",
+                                  L"deBase64Bin=byrefvariant", L"deBase64Bin=byrefvariantstring",
+                                  L"bDecrypt=byrefvariant", L"bDecrypt=byrefvariantstring"}) {
     cases.push_back({accepted, false, Arg::kGood, Arg::kGood, nullptr, S_OK, L"", ""});
   }
   AllocationCounter counter;
