@@ -395,6 +395,69 @@ namespace Corvane.Formats.Tests
             }
         }
 
+        /// <summary>A seekable input that states a length but holds no bytes: no gigabytes are needed.</summary>
+        private sealed class StatedLengthStream : Stream
+        {
+            private readonly long length;
+            public StatedLengthStream(long length) { this.length = length; }
+            public override bool CanRead { get { return true; } }
+            public override bool CanSeek { get { return true; } }
+            public override bool CanWrite { get { return false; } }
+            public override long Length { get { return length; } }
+            public override long Position { get { return 0; } set { throw new NotSupportedException(); } }
+            public override void Flush() { }
+            public override int Read(byte[] b, int o, int n) { return 0; }
+            public override long Seek(long o, SeekOrigin s) { throw new NotSupportedException(); }
+            public override void SetLength(long v) { throw new NotSupportedException(); }
+            public override void Write(byte[] b, int o, int n) { throw new NotSupportedException(); }
+        }
+
+        // An accepted length has its header written before the empty input falls short of it
+        // (-105); 4 GiB and more is refused (-105) before anything is written.
+        [TestCase(0x80000000L, "00000080")]
+        [TestCase(0xFFFFFFFFL, "ffffffff")]
+        [TestCase(0x100000000L, "")]
+        [TestCase(0x100000007L, "")]
+        public void PlaintextLengthsUpTo4GiBMinus1FitTheHeader(long length, string header)
+        {
+            var encrypted = new MemoryStream();
+            var failure = Assert.Throws<CorvaneException>(() => CorvaneFile.Encrypt(new StatedLengthStream(length), encrypted, "k"));
+            Assert.That(failure.Status, Is.EqualTo(-105));
+            Assert.That(Vectors.Hex(encrypted.ToArray()), Is.EqualTo(header));
+        }
+
+        // A stated length of 2 GiB or more is unsigned: read as a signed int it would be negative
+        // and the short body would pass as a complete file.
+        [TestCase("ffffffff", 8)]
+        [TestCase("00000080", 16)]
+        [TestCase("08000080", 24)]
+        public void StatedLengthsAbove2GiBAreUnsigned(string header, int body)
+        {
+            byte[] bf = Vectors.Hex(header).Concat(new byte[body]).ToArray();
+            var output = new MemoryStream();
+            Assert.That(Assert.Throws<CorvaneException>(() => CorvaneFile.Decrypt(new MemoryStream(bf), output, "k")).Status, Is.EqualTo(-202));
+            Assert.That(output.Length, Is.EqualTo(0), "a seekable input is measured first");
+            Assert.That(Assert.Throws<CorvaneException>(() => CorvaneFile.Decrypt(new PipeStream(new MemoryStream(bf)), output, "k")).Status, Is.EqualTo(-202));
+        }
+
+        [Test]
+        public void AFileOf4GiBIsRefusedBeforeItIsRead()
+        {
+            string folder = Path.Combine(Path.GetTempPath(), "corvane-dotnet-" + Guid.NewGuid().ToString("N"));
+            Directory.CreateDirectory(folder);
+            try
+            {
+                string path = Path.Combine(folder, "huge");
+                using (var file = new FileStream(path, FileMode.CreateNew)) file.SetLength(0x100000000L); // sparse
+                Assert.That(Assert.Throws<CorvaneException>(() => CorvaneFile.EncryptFile(path, "k")).Status, Is.EqualTo(-105));
+                Assert.That(Directory.GetFiles(folder), Is.EqualTo(new[] { path }), "no output, no temporary file");
+            }
+            finally
+            {
+                Directory.Delete(folder, true);
+            }
+        }
+
         [Test]
         public void FailuresCarryTheDllsStatus()
         {

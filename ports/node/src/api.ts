@@ -20,9 +20,9 @@ import {
 
 export const DEFAULT_CODE_PAGE = 1252;
 export const HEADER_SIZE = 4;
-/** The most plaintext a .bf file may hold that Corvane.Crypt still reads back (it refuses
- * files of 2 GiB or more): 2 GiB - 8 bytes, as FileEnCrypt allows. */
-export const MAX_FILE_PLAINTEXT = 2 ** 31 - 8;
+/** The most plaintext a .bf file holds: the most its unsigned 32-bit length header states
+ * (4 GiB - 1 bytes), as FileEnCrypt allows. */
+export const MAX_FILE_PLAINTEXT = 2 ** 32 - 1;
 const CHUNK = 1 << 16;
 
 export type Key = string | Uint8Array;
@@ -361,7 +361,7 @@ async function writeFile(input: string, output: string, transform: Transform, st
 
 /** FileEnCrypt: writes the .bf file of `file` to `output` (default: file + ".bf") and
  * resolves to the output path. -104 when the input cannot be opened, -105 when it cannot be
- * read or holds more than 2 GiB - 8 bytes, -106 when the output cannot be written. */
+ * read or holds 4 GiB or more, -106 when the output cannot be written. */
 export async function encryptFile(key: Key, file: string, output?: string, codePage: number = DEFAULT_CODE_PAGE): Promise<string> {
   const target = output ?? `${file}.bf`;
   const cipherKey = keyBytes(key, codePage); // -200 before any file is touched

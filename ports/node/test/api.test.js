@@ -106,7 +106,34 @@ test('a length that is wrong', async () => {
     const error = await statusOfAsync(corvane.collect(feed(data).pipe(corvane.encryptStream(KEY, { length }))));
     assert.strictEqual(error.status, -105);
   }
-  assert.strictEqual(statusOf(() => corvane.encryptStream(KEY, { length: 2 ** 31 })), -105);
+  assert.strictEqual(statusOf(() => corvane.encryptStream(KEY, { length: 2 ** 32 })), -105);
+});
+
+test('lengths up to 4 GiB - 1 fit the header', async () => {
+  assert.strictEqual(corvane.MAX_FILE_PLAINTEXT, 2 ** 32 - 1);
+  // An accepted length has its header passed on before the (empty) input falls short of it.
+  for (const [length, header] of [[2 ** 31, '00000080'], [2 ** 32 - 1, 'ffffffff']]) {
+    const stream = corvane.encryptStream(KEY, { length });
+    const out = [];
+    stream.on('data', (chunk) => out.push(chunk));
+    const failed = new Promise((resolve) => stream.on('error', resolve));
+    stream.end();
+    assert.strictEqual((await failed).status, -105);
+    assert.strictEqual(Buffer.concat(out).toString('hex'), header);
+  }
+});
+
+test('a file of 4 GiB is refused before it is read', async () => {
+  const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'corvane-node-'));
+  try {
+    const source = path.join(folder, 'huge');
+    fs.closeSync(fs.openSync(source, 'w'));
+    fs.truncateSync(source, 2 ** 32); // sparse: nothing is stored
+    assert.strictEqual((await statusOfAsync(corvane.encryptFile(KEY, source))).status, -105);
+    assert.deepStrictEqual(fs.readdirSync(folder), ['huge']);
+  } finally {
+    fs.rmSync(folder, { recursive: true, force: true });
+  }
 });
 
 test('short, long and partial encrypted streams', async () => {

@@ -131,6 +131,24 @@ def test_stream_with_a_length_that_is_wrong():
     assert status_of(corvane.encrypt_stream, KEY, OneWay(b""), io.BytesIO(), length=2**31) == -105
 
 
+@pytest.mark.parametrize("length, header", [(2**31, b"\x00\x00\x00\x80"), (2**32 - 1, b"\xff\xff\xff\xff"), (2**32, b"")])
+def test_lengths_up_to_4_gib_minus_1_fit_the_header(length, header):
+    # An accepted length has its header written before the (empty) source falls short of it;
+    # 4 GiB is refused before anything is written.
+    target = io.BytesIO()
+    assert status_of(corvane.encrypt_stream, KEY, OneWay(b""), target, length=length) == -105
+    assert target.getvalue() == header
+    assert corvane.MAX_FILE_PLAINTEXT == 2**32 - 1
+
+
+def test_a_file_of_4_gib_is_refused_before_it_is_read(tmp_path):
+    source = tmp_path / "huge"
+    with open(source, "wb") as f:
+        f.truncate(2**32)  # sparse: nothing is stored
+    assert status_of(corvane.encrypt_file, KEY, source) == -105
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["huge"]
+
+
 @pytest.mark.parametrize(
     "bf, status, written_by_a_pipe",
     [

@@ -20,9 +20,9 @@ from ._errors import (
 
 DEFAULT_CODE_PAGE = 1252
 HEADER_SIZE = 4
-# The most plaintext a .bf file may hold that Corvane.Crypt still reads back (it refuses
-# files of 2 GiB or more): 2 GiB - 8 bytes, as FileEnCrypt allows.
-MAX_FILE_PLAINTEXT = 2**31 - 8
+# The most plaintext a .bf file holds: the most its unsigned 32-bit length header states
+# (4 GiB - 1 bytes), as FileEnCrypt allows.
+MAX_FILE_PLAINTEXT = 2**32 - 1
 _CHUNK = 1 << 16  # a multiple of the block size
 
 
@@ -246,7 +246,7 @@ def _write_file(path, output, produce):
 def encrypt_file(key, path, output=None, code_page=DEFAULT_CODE_PAGE):
     """FileEnCrypt: writes the .bf file of `path` to `output` (default: path + ".bf") and
     returns the output path. -104 when the input cannot be opened, -105 when it cannot be
-    read or holds more than 2 GiB - 8 bytes, -106 when the output cannot be written."""
+    read or holds 4 GiB or more, -106 when the output cannot be written."""
     output = os.fspath(path) + ".bf" if output is None else os.fspath(output)
     cipher_key = key_bytes(key, code_page)  # -200 before any file is touched
     _write_file(path, output, lambda source, target: encrypt_stream(cipher_key, source, target))
