@@ -1,3 +1,8 @@
+# Reproducible builds: the same commit built in any folder gives the same bytes. Paths the
+# compiler writes into objects (__FILE__, debug information) name the source tree as "." and
+# the build tree as "build" (the later map wins for a build tree inside the source tree).
+add_compile_options(-ffile-prefix-map=${PROJECT_SOURCE_DIR}=. -ffile-prefix-map=${PROJECT_BINARY_DIR}=build)
+
 # Compiler settings shared by every target of the project (not by GoogleTest).
 add_library(project_options INTERFACE)
 target_compile_options(project_options INTERFACE -Wall -Wextra -Werror)
@@ -21,6 +26,9 @@ if(WIN32)
   # Only system DLLs may be imported: libgcc, libstdc++ and winpthread are linked in.
   # Shipped binaries carry no symbol tables.
   target_link_options(project_options INTERFACE -static $<$<CONFIG:Release>:-s>)
+  # Every image of the build, the runtime-free DLLs included: no link time in the PE
+  # headers (or the export directory), so that a rebuild compares byte for byte.
+  add_link_options(-Wl,--no-insert-timestamp)
   target_compile_definitions(project_options INTERFACE
     WIN32_LEAN_AND_MEAN NOMINMAX UNICODE _UNICODE _WIN32_WINNT=0x0601)
 endif()
