@@ -92,16 +92,25 @@ endfunction()
 #                                   variable NAME_TLB (the .tlb path) in the caller's scope
 # widl runs in the source tree with relative paths: the files it writes name the .idl as
 # server/corvane.idl, not by a path of this machine (the header and GUIDs are shipped).
+# A type library records when widl made it ("Created by WIDL version ... at ...", and the
+# time as a number): WIDL_TIME_OVERRIDE fixes that time to SOURCE_DATE_EPOCH when the
+# build is configured with it set, else to 0, so that a rebuild gives the same bytes.
+if(DEFINED ENV{SOURCE_DATE_EPOCH})
+  set(CORVANE_WIDL_TIME $ENV{SOURCE_DATE_EPOCH})
+else()
+  set(CORVANE_WIDL_TIME 0)
+endif()
 function(corvane_widl name idl)
   set(out ${CMAKE_CURRENT_BINARY_DIR}/generated)
   set(flags ${CORVANE_WIDL_TARGET} -I common -L ${CORVANE_STDOLE_DIR})
+  set(widl ${CMAKE_COMMAND} -E env WIDL_TIME_OVERRIDE=${CORVANE_WIDL_TIME} ${CORVANE_WIDL})
   file(RELATIVE_PATH relative_idl ${PROJECT_SOURCE_DIR} ${idl})
   add_custom_command(
     OUTPUT ${out}/${name}.h ${out}/${name}_i.c ${out}/${name}.tlb
     COMMAND ${CMAKE_COMMAND} -E make_directory ${out}
-    COMMAND ${CORVANE_WIDL} ${flags} -h -o ${out}/${name}.h ${relative_idl}
-    COMMAND ${CORVANE_WIDL} ${flags} -u -o ${out}/${name}_i.c ${relative_idl}
-    COMMAND ${CORVANE_WIDL} ${flags} -t -o ${out}/${name}.tlb ${relative_idl}
+    COMMAND ${widl} ${flags} -h -o ${out}/${name}.h ${relative_idl}
+    COMMAND ${widl} ${flags} -u -o ${out}/${name}_i.c ${relative_idl}
+    COMMAND ${widl} ${flags} -t -o ${out}/${name}.tlb ${relative_idl}
     DEPENDS ${idl} ${PROJECT_SOURCE_DIR}/common/automation_base.idl
     WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
     VERBATIM)
