@@ -1,4 +1,5 @@
-# Settings of the two Windows builds: widl, and Wine for running their tests.
+# Settings of the two Windows builds: widl, hardened images, the values of the version
+# resources, and Wine for running their tests.
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(CORVANE_WIDL x86_64-w64-mingw32-widl)
   set(CORVANE_WIDL_TARGET --win64)
@@ -8,6 +9,40 @@ else()
   set(CORVANE_WIDL_TARGET --win32)
   set(CORVANE_ARCH x86)
 endif()
+# Hardened images, whatever the linker's defaults: ASLR (DYNAMIC_BASE, with the relocation
+# section that lets the loader move the image; HIGH_ENTROPY_VA on x64) and DEP (NX_COMPAT).
+# x86 images are marked NO_SEH: nothing in them installs a frame-based exception handler
+# (g++ unwinds by DWARF tables here; the mingw-w64 and libgcc libraries register no
+# handler either), and GNU ld cannot make the SafeSEH table that would be the other way.
+# tests/static/check_pe.py --hardened checks each shipped image for all of it.
+add_link_options(-Wl,--dynamicbase -Wl,--nxcompat)
+if(CORVANE_ARCH STREQUAL "x64")
+  add_link_options(-Wl,--high-entropy-va)
+else()
+  add_link_options(-Wl,--no-seh)
+endif()
+
+# The version resources' CompanyName and LegalCopyright: the copyright line of LICENSE, the
+# one place the holder is named, and the holder itself. version_info.h carries them, and
+# the release version, to the .rc files.
+file(STRINGS ${PROJECT_SOURCE_DIR}/LICENSE CORVANE_COPYRIGHT REGEX "^Copyright " LIMIT_COUNT 1)
+if(NOT CORVANE_COPYRIGHT MATCHES "^Copyright \\(c\\) ([^\"\\]+)$")
+  message(FATAL_ERROR "LICENSE has no line \"Copyright (c) HOLDER\" (without quotes or backslashes)")
+endif()
+set(CORVANE_COPYRIGHT_HOLDER ${CMAKE_MATCH_1})
+set(CORVANE_RELEASE_VERSION_NUMBERS)
+foreach(part MAJOR MINOR PATCH TWEAK)
+  if(PROJECT_VERSION_${part} STREQUAL "")
+    list(APPEND CORVANE_RELEASE_VERSION_NUMBERS 0)
+  else()
+    list(APPEND CORVANE_RELEASE_VERSION_NUMBERS ${PROJECT_VERSION_${part}})
+  endif()
+endforeach()
+list(JOIN CORVANE_RELEASE_VERSION_NUMBERS "," CORVANE_RELEASE_VERSION_NUMBERS)
+set(CORVANE_VERSION_INFO_DIR ${PROJECT_BINARY_DIR}/version_info)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/version_info.h.in ${CORVANE_VERSION_INFO_DIR}/version_info.h @ONLY)
+set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/LICENSE)
+
 # stdole2.tlb, which the type libraries import, is the same file for both builds; the
 # 64-bit Wine's copy is there whether or not the 32-bit Wine is installed.
 set(CORVANE_STDOLE_DIR /usr/lib/x86_64-linux-gnu/wine/x86_64-windows)
@@ -57,16 +92,25 @@ endfunction()
 #                                   variable NAME_TLB (the .tlb path) in the caller's scope
 # widl runs in the source tree with relative paths: the files it writes name the .idl as
 # server/corvane.idl, not by a path of this machine (the header and GUIDs are shipped).
+# A type library records when widl made it ("Created by WIDL version ... at ...", and the
+# time as a number): WIDL_TIME_OVERRIDE fixes that time to SOURCE_DATE_EPOCH when the
+# build is configured with it set, else to 0, so that a rebuild gives the same bytes.
+if(DEFINED ENV{SOURCE_DATE_EPOCH})
+  set(CORVANE_WIDL_TIME $ENV{SOURCE_DATE_EPOCH})
+else()
+  set(CORVANE_WIDL_TIME 0)
+endif()
 function(corvane_widl name idl)
   set(out ${CMAKE_CURRENT_BINARY_DIR}/generated)
   set(flags ${CORVANE_WIDL_TARGET} -I common -L ${CORVANE_STDOLE_DIR})
+  set(widl ${CMAKE_COMMAND} -E env WIDL_TIME_OVERRIDE=${CORVANE_WIDL_TIME} ${CORVANE_WIDL})
   file(RELATIVE_PATH relative_idl ${PROJECT_SOURCE_DIR} ${idl})
   add_custom_command(
     OUTPUT ${out}/${name}.h ${out}/${name}_i.c ${out}/${name}.tlb
     COMMAND ${CMAKE_COMMAND} -E make_directory ${out}
-    COMMAND ${CORVANE_WIDL} ${flags} -h -o ${out}/${name}.h ${relative_idl}
-    COMMAND ${CORVANE_WIDL} ${flags} -u -o ${out}/${name}_i.c ${relative_idl}
-    COMMAND ${CORVANE_WIDL} ${flags} -t -o ${out}/${name}.tlb ${relative_idl}
+    COMMAND ${widl} ${flags} -h -o ${out}/${name}.h ${relative_idl}
+    COMMAND ${widl} ${flags} -u -o ${out}/${name}_i.c ${relative_idl}
+    COMMAND ${widl} ${flags} -t -o ${out}/${name}.tlb ${relative_idl}
     DEPENDS ${idl} ${PROJECT_SOURCE_DIR}/common/automation_base.idl
     WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
     VERBATIM)
@@ -107,10 +151,16 @@ set(CORVANE_DLL_CODE_FLAGS -fno-exceptions -fno-rtti -fno-threadsafe-statics)
 # and no default libraries; DllMain is the entry point itself. What the code needs of a
 # C library (memcpy and friends) comes from the system's msvcrt.dll, the compiler's
 # helpers (stack probes, 64-bit division on x86) from the static libgcc, which allocates
-# nothing. An auto-imported data reference would need the start-up code's relocation: the
-# link refuses it. The two libraries must come last on the command line, after the static
+# nothing. The two libraries must come last on the command line, after the static
 # libraries that use them, so they go where CMake puts the standard libraries: call this
 # from the folder that defines the target, and only for DLLs defined there.
+#
+# Auto-import is off: an imported data reference without dllimport would need the
+# start-up code's pseudo-relocation, which these DLLs do not have, so the link refuses it
+# (an undefined __imp_ symbol). Switching it off, rather than only the pseudo-relocation,
+# matters: ld links an image that auto-imports without version-2 pseudo-relocations by
+# its auto-import script, which puts .rdata into the writable .data (the loader would have
+# to patch constant data), so constants, vtables and GUIDs ended up writable.
 macro(corvane_runtime_free_dll target)
   target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/common/dll_runtime.cpp)
   target_compile_options(${target} PRIVATE ${CORVANE_DLL_CODE_FLAGS})
@@ -119,6 +169,6 @@ macro(corvane_runtime_free_dll target)
   else()
     set(corvane_dll_entry DllMain)
   endif()
-  target_link_options(${target} PRIVATE -nostdlib -Wl,--entry=${corvane_dll_entry} -Wl,--disable-runtime-pseudo-reloc)
+  target_link_options(${target} PRIVATE -nostdlib -Wl,--entry=${corvane_dll_entry} -Wl,--disable-auto-import)
   string(APPEND CMAKE_CXX_STANDARD_LIBRARIES " -lkernel32 -lmsvcrt -lgcc")
 endmacro()

@@ -12,6 +12,22 @@ endif()
 # tests cannot run here builds no test program for the tool either.
 if(WIN32)
   corvane_check_imports(corvane)
+  # Hardened like the DLLs, with a version resource of its own: the release version. The
+  # x86 build keeps code pointers in writable data that come with the toolchain's static
+  # runtime: the DWARF-2 exception handling of i686 g++ gives each object a pointer to
+  # its personality routine in .data, and the mingw-w64 runtime binds a few msvcrt
+  # functions lazily through writable pointers. Only the x64 image is checked for none.
+  string(REPLACE "," "." release_version_numbers "${CORVANE_RELEASE_VERSION_NUMBERS}")
+  set(exe_checks ${pe_shipped_checks})
+  if(CORVANE_ARCH STREQUAL "x86")
+    list(REMOVE_ITEM exe_checks --no-writable-function-tables)
+  endif()
+  add_test(NAME static_corvane_exe
+    COMMAND python3 ${static_checks} $<TARGET_FILE:corvane> --machine ${pe_machine}
+            ${exe_checks} ${pe_blowfish_tables} --fixed-version ${release_version_numbers}
+            --version-string=FileVersion=${PROJECT_VERSION} --version-string=ProductVersion=${PROJECT_VERSION}
+            "--version-string=FileDescription=Corvane command-line tool: Blowfish encryption of text and files"
+            --version-string=OriginalFilename=corvane.exe)
   if(NOT CORVANE_RUNS_TESTS)
     return()
   endif()

@@ -10,14 +10,19 @@ target_compile_definitions(server_tests PRIVATE "CORVANE_DLL_PATH=L\"Z:$<TARGET_
 target_link_libraries(server_tests PRIVATE corvane_interface project_options gtest_main version)
 add_dependencies(server_tests Corvane)
 
-# Exports, resources and imports of the DLL, on both architectures.
+# Exports, resources, imports, hardening and version block of the DLL, on both
+# architectures.
 set(corvane_rgs ${PROJECT_SOURCE_DIR}/server/corvane.rgs)
+corvane_read_only_idl_guids(corvane_guids ${PROJECT_SOURCE_DIR}/server/corvane.idl)
 add_test(NAME static_corvane_dll
   COMMAND python3 ${static_checks} $<TARGET_FILE:Corvane> --machine ${pe_machine} --system-imports-only
     --undecorated-imports --no-tls --no-initializers --heap-allocation-only
     --exports DllCanUnloadNow,DllGetClassObject,DllRegisterServer,DllUnregisterServer
     --resource-bytes REGISTRY/101/0x411=${corvane_rgs}
-    --resource TYPELIB/1/0x411 --resource STRING/7/0x411 --resource VERSION/1/0x411)
+    --resource TYPELIB/1/0x411 --resource STRING/7/0x411 --resource VERSION/1/0x411
+    ${pe_shipped_checks} ${pe_blowfish_tables} ${corvane_guids}
+    --fixed-version 1.0.1.6 "--version-string=FileVersion=1, 0, 1, 6" "--version-string=FileDescription=Corvane Module"
+    --version-string=OriginalFilename=Corvane.DLL)
 corvane_check_imports(server_tests)
 
 if(NOT CORVANE_RUNS_TESTS)

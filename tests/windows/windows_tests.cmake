@@ -7,6 +7,42 @@ else()
   set(pe_machine i386)
 endif()
 
+# What each shipped image is checked for beside its own points: the flags and sections of
+# a hardened image, no table of code pointers in writable data, and CompanyName and
+# LegalCopyright naming the holder of LICENSE.
+set(pe_shipped_checks --hardened --no-writable-function-tables --copyright-from ${PROJECT_SOURCE_DIR}/LICENSE)
+# The start of the Blowfish engine's initial P-array and S-boxes: read-only data wherever
+# the engine is linked in.
+set(pe_blowfish_tables
+  --read-only-words 243F6A88,85A308D3,13198A2E,03707344 --read-only-words D1310BA6,98DFB5AC,2FFD72DB,D01ADFB7)
+
+# --read-only-guid arguments for the GUIDs an .idl defines (uuid(...)), which the DLL
+# built from it holds as read-only data.
+function(corvane_read_only_idl_guids out idl)
+  file(STRINGS ${idl} lines REGEX "uuid\\([0-9A-Fa-f-]+\\)")
+  set(arguments)
+  foreach(line ${lines})
+    string(REGEX MATCH "uuid\\(([0-9A-Fa-f-]+)\\)" ignored "${line}")
+    list(APPEND arguments --read-only-guid ${CMAKE_MATCH_1})
+  endforeach()
+  set(${out} ${arguments} PARENT_SCOPE)
+endfunction()
+
+# check_pe.py itself: a DLL with every fault that the checks above look for (ASLR and DEP
+# off, code in writable memory, code pointers and constants in writable data, on x86 a
+# frame-based handler under NO_SEH), each of which the check must report.
+add_library(unhardened_fixture MODULE ${CMAKE_CURRENT_LIST_DIR}/../static/unhardened_fixture.c)
+set_target_properties(unhardened_fixture PROPERTIES PREFIX "")
+if(CORVANE_ARCH STREQUAL "x64")
+  target_link_options(unhardened_fixture PRIVATE -Wl,--entry=DllMain -Wl,--disable-high-entropy-va)
+else()
+  target_link_options(unhardened_fixture PRIVATE -Wl,--entry=_DllMain@12)
+endif()
+target_link_options(unhardened_fixture PRIVATE -nostdlib -Wl,--disable-dynamicbase -Wl,--disable-nxcompat)
+add_test(NAME static_check_pe_catches
+  COMMAND python3 ${CMAKE_CURRENT_LIST_DIR}/../static/check_pe_catches.py $<TARGET_FILE:unhardened_fixture>
+          --machine ${pe_machine})
+
 add_executable(windows_tests
   windows/variant_conversion_test.cpp
   windows/crypt_object_test.cpp

@@ -1,12 +1,15 @@
 # Tests of TamselWrapper.dll against the stand-in components of TamselFixtures.dll
 # (tests/fixtures). Both Windows builds check the two DLLs statically, register them in
 # their Wine prefix with regsvr32 and run the C++ and script tests there.
+corvane_read_only_idl_guids(tamsel_guids ${PROJECT_SOURCE_DIR}/wrapper/tamsel.idl)
 add_test(NAME static_TamselWrapper
   COMMAND python3 ${static_checks} $<TARGET_FILE:TamselWrapper> --machine ${pe_machine} --system-imports-only
           --no-tls --no-initializers --heap-allocation-only
           --exports DllCanUnloadNow,DllGetClassObject,DllRegisterServer,DllUnregisterServer
           --resource-bytes TYPELIB/1/0=${CMAKE_BINARY_DIR}/wrapper/generated/tamsel.tlb
-          --resource VERSION/1/0)
+          --resource VERSION/1/0
+          ${pe_shipped_checks} ${tamsel_guids} --fixed-version 1.0.0.0 --version-string=FileVersion=1.00
+          --version-string=OriginalFilename=TamselWrapper.dll)
 
 corvane_check_imports(TamselFixtures fixture_cipher_tests)
 
