@@ -126,6 +126,20 @@ FileProblem WhyNotReplaced(const wchar_t* target, DWORD error) {
 
 bool StartsWithPrefix(const wchar_t* path) { return std::wcsncmp(path, L"\\\\?\\", 4) == 0; }
 
+// Whether ReplaceFileW may replace the target: only where the system reports symbolic
+// links, so that Classify refuses one before ReplaceFileW could follow it. Wine reports a
+// Unix link as a plain file, its volumes say they have no reparse points, and its
+// ReplaceFileW deletes a link's target; it keeps no ACL either, so a rename loses
+// nothing there. The same holds for any volume without reparse points (FAT, some network
+// shares): no link can be reported there, and there is no ACL to keep.
+bool ReplaceFileMayBeUsed(HANDLE fileOnTheVolume) {
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  if (ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr) return false;
+  DWORD flags = 0;
+  if (!GetVolumeInformationByHandleW(fileOnTheVolume, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)) return false;
+  return (flags & FILE_SUPPORTS_REPARSE_POINTS) != 0;
+}
+
 }  // namespace
 
 FileStatus InputFile::Fail(FileStatus status, FileProblem problem, std::uint32_t systemError) noexcept {
@@ -198,6 +212,15 @@ bool IsOpenFileAt(std::intptr_t handle, const wchar_t* path) noexcept {
 }
 
 bool InputFile::IsFileAt(const wchar_t* path) const noexcept { return handle_ != -1 && IsOpenFileAt(handle_, path); }
+
+bool InputFile::IsFileAt(const char* path) const noexcept {
+  if (handle_ == -1) return false;
+  bool outOfMemory = false;
+  wchar_t* wide = WidenPath(path, &outOfMemory);
+  const bool same = wide != nullptr && IsOpenFileAt(handle_, wide);
+  FreeWide(wide);
+  return same;
+}
 
 FileStatus InputFile::Read(void* buffer, std::size_t n, std::size_t* got) noexcept {
   *got = 0;
@@ -302,6 +325,7 @@ FileStatus AtomicOutputFile::Create(const wchar_t* path) noexcept {
     if (h != INVALID_HANDLE_VALUE) {
       handle_ = reinterpret_cast<std::intptr_t>(h);
       temporaryExists_ = true;
+      replaceKeepsTarget_ = ReplaceFileMayBeUsed(h);
       return FileStatus::Ok;
     }
     const DWORD error = GetLastError();
@@ -356,6 +380,13 @@ FileStatus AtomicOutputFile::Commit() noexcept {
     }
     const FileProblem locked = WhyNotRemovable(target_);
     if (locked != FileProblem::kNone) return Fail(locked, 0);
+    if (!replaceKeepsTarget_) {
+      // A rename replaces the directory entry itself, a link included, never the file a
+      // link leads to, and leaves no file of its own behind when it fails.
+      if (MoveFileExW(temporary_, target_, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) break;
+      const DWORD error = GetLastError();
+      return Fail(WhyNotReplaced(target_, error), error);
+    }
     // ReplaceFileW keeps the replaced file's ACL, attributes, creation time and streams,
     // where MoveFileEx would leave the new file with the folder's inherited ACL.
     if (ReplaceFileW(target_, temporary_, nullptr, 0, nullptr, nullptr)) break;
