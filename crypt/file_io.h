@@ -125,7 +125,7 @@ class AtomicOutputFile {
 #endif
   bool temporaryExists_ = false;
 #ifdef _WIN32
-  bool replaceKeepsTarget_ = false;  // ReplaceFileW may be used (see Commit), else a rename
+  bool useReplaceFile_ = false;  // ReplaceFileW may be used (see Commit), else a rename
 #endif
   FileProblem problem_ = FileProblem::kNone;
   std::uint32_t systemError_ = 0;

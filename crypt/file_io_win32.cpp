@@ -17,7 +17,8 @@ static_assert(windows_bits::kInvalidAttributes == INVALID_FILE_ATTRIBUTES &&
                   windows_bits::kReadOnly == FILE_ATTRIBUTE_READONLY &&
                   windows_bits::kFolder == FILE_ATTRIBUTE_DIRECTORY && windows_bits::kDevice == FILE_ATTRIBUTE_DEVICE &&
                   windows_bits::kReparsePoint == FILE_ATTRIBUTE_REPARSE_POINT &&
-                  windows_bits::kSymbolicLinkTag == IO_REPARSE_TAG_SYMLINK,
+                  windows_bits::kSymbolicLinkTag == IO_REPARSE_TAG_SYMLINK &&
+                  kVolumeSupportsReparsePoints == FILE_SUPPORTS_REPARSE_POINTS,
               "the portable rules use the system's values");
 
 std::atomic<unsigned> g_temporaryCounter{0};
@@ -126,18 +127,14 @@ FileProblem WhyNotReplaced(const wchar_t* target, DWORD error) {
 
 bool StartsWithPrefix(const wchar_t* path) { return std::wcsncmp(path, L"\\\\?\\", 4) == 0; }
 
-// Whether ReplaceFileW may replace the target: only where the system reports symbolic
-// links, so that Classify refuses one before ReplaceFileW could follow it. Wine reports a
-// Unix link as a plain file, its volumes say they have no reparse points, and its
-// ReplaceFileW deletes a link's target; it keeps no ACL either, so a rename loses
-// nothing there. The same holds for any volume without reparse points (FAT, some network
-// shares): no link can be reported there, and there is no ACL to keep.
-bool ReplaceFileMayBeUsed(HANDLE fileOnTheVolume) {
+// See ReplaceFileMayBeUsed: asked of the temporary file, which is on the target's volume.
+bool ReplaceFileMayBeUsedFor(HANDLE fileOnTheVolume) {
   const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  if (ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr) return false;
+  const bool onWine = ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
   DWORD flags = 0;
-  if (!GetVolumeInformationByHandleW(fileOnTheVolume, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)) return false;
-  return (flags & FILE_SUPPORTS_REPARSE_POINTS) != 0;
+  const bool known =
+      GetVolumeInformationByHandleW(fileOnTheVolume, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) != FALSE;
+  return ReplaceFileMayBeUsed(onWine, known, flags);
 }
 
 }  // namespace
@@ -325,7 +322,7 @@ FileStatus AtomicOutputFile::Create(const wchar_t* path) noexcept {
     if (h != INVALID_HANDLE_VALUE) {
       handle_ = reinterpret_cast<std::intptr_t>(h);
       temporaryExists_ = true;
-      replaceKeepsTarget_ = ReplaceFileMayBeUsed(h);
+      useReplaceFile_ = ReplaceFileMayBeUsedFor(h);
       return FileStatus::Ok;
     }
     const DWORD error = GetLastError();
@@ -380,7 +377,7 @@ FileStatus AtomicOutputFile::Commit() noexcept {
     }
     const FileProblem locked = WhyNotRemovable(target_);
     if (locked != FileProblem::kNone) return Fail(locked, 0);
-    if (!replaceKeepsTarget_) {
+    if (!useReplaceFile_) {
       // A rename replaces the directory entry itself, a link included, never the file a
       // link leads to, and leaves no file of its own behind when it fails.
       if (MoveFileExW(temporary_, target_, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) break;
