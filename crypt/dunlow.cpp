@@ -109,6 +109,11 @@ std::int32_t CDunlow::SFileReadA(const char* path, unsigned char** out) {
   return static_cast<std::int32_t>(size);
 }
 
+bool CDunlow::SSameFileA(const char* inputPath, const char* outputPath) {
+  InputFile input;
+  return input.Open(inputPath) == FileStatus::Ok && input.IsFileAt(outputPath);
+}
+
 std::int32_t CDunlow::SFileWriteA(const unsigned char* data, std::uint32_t n, const char* path) {
   AtomicOutputFile file;
   FileStatus status = file.Create(path);

@@ -44,6 +44,10 @@ class CDunlow {
   // The whole file into a new buffer; returns its length. Files longer than
   // kMaxFileLength fail with STATUS_CANNOT_READ_INPUT.
   std::int32_t SFileReadA(const char* path, unsigned char** out);
+  // Whether outputPath names the very file at inputPath (same volume and file index, or
+  // device and inode), under whatever spelling, hard link or symbolic link; false when
+  // either names nothing that opens.
+  bool SSameFileA(const char* inputPath, const char* outputPath);
   // Creates or replaces the file, all or nothing, and durably (see AtomicOutputFile):
   // a read-only file, a folder, a symbolic link or a device at the path is left alone.
   std::int32_t SFileWriteA(const unsigned char* data, std::uint32_t n, const char* path);

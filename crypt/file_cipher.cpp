@@ -13,6 +13,8 @@ namespace {
 
 // inputPath + suffix in a new buffer. The path ends at its first zero byte, as the file
 // functions read it: the output must never name the input file itself.
+// An output path that leads to the input file itself (a hard link, or a symbolic link to
+// it) is refused before anything is written: replacing it would lose the input.
 std::int32_t OutputPath(CDunlow& dunlow, const char* inputPath, const char* suffix, HelperBuffer& out) {
   const std::size_t pathLength = std::strlen(inputPath);
   const std::size_t suffixLength = std::strlen(suffix);
@@ -21,6 +23,7 @@ std::int32_t OutputPath(CDunlow& dunlow, const char* inputPath, const char* suff
   if (status < 0) return status;
   std::memcpy(out.Get(), inputPath, pathLength);
   std::memcpy(out.Get() + pathLength, suffix, suffixLength);
+  if (dunlow.SSameFileA(inputPath, out.Text())) return STATUS_CANNOT_WRITE_OUTPUT;
   return STATUS_OK;
 }
 

@@ -47,9 +47,9 @@ class InputFile {
   // nothing is open or path names nothing.
 #ifdef _WIN32
   bool IsFileAt(const wchar_t* path) const noexcept;
-#else
-  bool IsFileAt(const char* path) const noexcept;
 #endif
+  // The same with an 8-bit path, read as Open(const char*) reads it.
+  bool IsFileAt(const char* path) const noexcept;
   // Reads up to n bytes; *got is 0 only at the end of the file.
   FileStatus Read(void* buffer, std::size_t n, std::size_t* got) noexcept;
   // Reads exactly n bytes; a file that ends sooner is a read failure.
@@ -74,7 +74,10 @@ class InputFile {
 // Replacing keeps the target's permissions: on Windows its ACL and attributes (through
 // ReplaceFileW), elsewhere its mode, and its owner and group where the process may set
 // them. Read-only files, folders, symbolic links and anything but a regular file at the
-// output path are refused and left as they are. The temporary name is never longer than
+// output path are refused and left as they are. Where the system cannot report links
+// (Wine, volumes without reparse points) the temporary file is renamed over the target
+// instead: that replaces the output path's own entry, a link included, and never touches
+// the file a link leads to. The temporary name is never longer than
 // the target's own when the usual one would pass a limit (see replace_rules.h).
 class AtomicOutputFile {
  public:
@@ -121,6 +124,9 @@ class AtomicOutputFile {
   char* temporary_ = nullptr;       // the temporary name
 #endif
   bool temporaryExists_ = false;
+#ifdef _WIN32
+  bool useReplaceFile_ = false;  // ReplaceFileW may be used (see Commit), else a rename
+#endif
   FileProblem problem_ = FileProblem::kNone;
   std::uint32_t systemError_ = 0;
 };

@@ -17,7 +17,8 @@ static_assert(windows_bits::kInvalidAttributes == INVALID_FILE_ATTRIBUTES &&
                   windows_bits::kReadOnly == FILE_ATTRIBUTE_READONLY &&
                   windows_bits::kFolder == FILE_ATTRIBUTE_DIRECTORY && windows_bits::kDevice == FILE_ATTRIBUTE_DEVICE &&
                   windows_bits::kReparsePoint == FILE_ATTRIBUTE_REPARSE_POINT &&
-                  windows_bits::kSymbolicLinkTag == IO_REPARSE_TAG_SYMLINK,
+                  windows_bits::kSymbolicLinkTag == IO_REPARSE_TAG_SYMLINK &&
+                  kVolumeSupportsReparsePoints == FILE_SUPPORTS_REPARSE_POINTS,
               "the portable rules use the system's values");
 
 std::atomic<unsigned> g_temporaryCounter{0};
@@ -126,6 +127,16 @@ FileProblem WhyNotReplaced(const wchar_t* target, DWORD error) {
 
 bool StartsWithPrefix(const wchar_t* path) { return std::wcsncmp(path, L"\\\\?\\", 4) == 0; }
 
+// See ReplaceFileMayBeUsed: asked of the temporary file, which is on the target's volume.
+bool ReplaceFileMayBeUsedFor(HANDLE fileOnTheVolume) {
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  const bool onWine = ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+  DWORD flags = 0;
+  const bool known =
+      GetVolumeInformationByHandleW(fileOnTheVolume, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) != FALSE;
+  return ReplaceFileMayBeUsed(onWine, known, flags);
+}
+
 }  // namespace
 
 FileStatus InputFile::Fail(FileStatus status, FileProblem problem, std::uint32_t systemError) noexcept {
@@ -198,6 +209,15 @@ bool IsOpenFileAt(std::intptr_t handle, const wchar_t* path) noexcept {
 }
 
 bool InputFile::IsFileAt(const wchar_t* path) const noexcept { return handle_ != -1 && IsOpenFileAt(handle_, path); }
+
+bool InputFile::IsFileAt(const char* path) const noexcept {
+  if (handle_ == -1) return false;
+  bool outOfMemory = false;
+  wchar_t* wide = WidenPath(path, &outOfMemory);
+  const bool same = wide != nullptr && IsOpenFileAt(handle_, wide);
+  FreeWide(wide);
+  return same;
+}
 
 FileStatus InputFile::Read(void* buffer, std::size_t n, std::size_t* got) noexcept {
   *got = 0;
@@ -302,6 +322,7 @@ FileStatus AtomicOutputFile::Create(const wchar_t* path) noexcept {
     if (h != INVALID_HANDLE_VALUE) {
       handle_ = reinterpret_cast<std::intptr_t>(h);
       temporaryExists_ = true;
+      useReplaceFile_ = ReplaceFileMayBeUsedFor(h);
       return FileStatus::Ok;
     }
     const DWORD error = GetLastError();
@@ -356,6 +377,13 @@ FileStatus AtomicOutputFile::Commit() noexcept {
     }
     const FileProblem locked = WhyNotRemovable(target_);
     if (locked != FileProblem::kNone) return Fail(locked, 0);
+    if (!useReplaceFile_) {
+      // A rename replaces the directory entry itself, a link included, never the file a
+      // link leads to, and leaves no file of its own behind when it fails.
+      if (MoveFileExW(temporary_, target_, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) break;
+      const DWORD error = GetLastError();
+      return Fail(WhyNotReplaced(target_, error), error);
+    }
     // ReplaceFileW keeps the replaced file's ACL, attributes, creation time and streams,
     // where MoveFileEx would leave the new file with the folder's inherited ACL.
     if (ReplaceFileW(target_, temporary_, nullptr, 0, nullptr, nullptr)) break;

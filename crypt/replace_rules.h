@@ -70,6 +70,17 @@ constexpr TargetKind WindowsTargetKind(std::uint32_t attributes, std::uint32_t r
   return TargetKind::kFile;
 }
 
+// Whether the finished temporary file may take the target's place through ReplaceFileW,
+// which keeps the target's ACL, attributes and streams: only where symbolic links are
+// reported (the volume has reparse points), so that one is refused before ReplaceFileW
+// could follow it, and not on Wine, whose ReplaceFileW deletes a link's target, shows a
+// Unix link as a plain file and keeps no ACL. Elsewhere a rename replaces the target's
+// own directory entry, a link included, and never the file a link leads to.
+constexpr std::uint32_t kVolumeSupportsReparsePoints = 0x80;  // FILE_SUPPORTS_REPARSE_POINTS
+constexpr bool ReplaceFileMayBeUsed(bool onWine, bool volumeKnown, std::uint32_t volumeFlags) {
+  return !onWine && volumeKnown && (volumeFlags & kVolumeSupportsReparsePoints) != 0;
+}
+
 // The most characters the long form of a temporary name adds to the target's name:
 // ".~" and "-", up to 8 hexadecimal digits each for the process and the counter, ".tmp".
 constexpr std::size_t kTemporaryNameExtra = 23;

@@ -78,20 +78,18 @@ void DeleteModuleLocks() {
   }
 }
 
-// The registration of the type library found in resource 1 of this module is removed.
-// Unregistering again succeeds: what is gone already is no failure.
-HRESULT UnregisterTypeLibrary() {
-  wchar_t path[MAX_PATH];
-  const DWORD length = GetModuleFileNameW(ServerModule.m_hInst, path, MAX_PATH);
-  if (length == 0 || length == MAX_PATH) return HRESULT_FROM_WIN32(GetLastError());
+// The registration of the type library found in resource 1 of this module is removed
+// while its path for this platform names this module. Unregistering again succeeds: what
+// is gone already is no failure.
+HRESULT UnregisterTypeLibrary(const wchar_t* path) {
   ComPtr<ITypeLib> library;
   HRESULT hr = LoadTypeLibEx(path, REGKIND_NONE, library.Receive());
   if (FAILED(hr)) return hr;
   TLIBATTR* attributes = nullptr;
   hr = library->GetLibAttr(&attributes);
   if (FAILED(hr)) return hr;
-  hr = TypeLibraryPlatformRegistered(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum,
-                                     attributes->lcid, attributes->syskind)
+  hr = TypeLibraryPlatformServer(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum,
+                                 attributes->lcid, attributes->syskind, path) == RegisteredServer::kThisModule
            ? UnRegisterTypeLib(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum, attributes->lcid,
                                attributes->syskind)
            : S_OK;
@@ -156,10 +154,20 @@ extern "C" HRESULT WINAPI DllRegisterServer() {
 // AtlModuleUnregisterServerEx, which removes nothing in Wine's atl.dll.
 // While the DLL of the other bitness is still registered in the other registry view,
 // only this view's class key goes: the ProgID keys are shared by both views.
+// Only what names this file goes: when another copy of the DLL was registered since (the
+// class's InprocServer32, the type library's path name another file), unregistering
+// this stale copy removes none of it and succeeds.
 extern "C" HRESULT WINAPI DllUnregisterServer() {
+  using corvane::RegisteredServer;
   if (!corvane::g_moduleReady) return E_UNEXPECTED;
-  const HRESULT hr = corvane::OtherRegistryViewRegistersClass(CLSID_Crypt) ? corvane::RemoveClassKey()
-                                                                          : corvane::UpdateClassRegistry(FALSE);
-  if (FAILED(hr)) return hr;
-  return corvane::UnregisterTypeLibrary();
+  corvane::registry_detail::PathBuffer path;
+  if (path.Get() == nullptr) return E_OUTOFMEMORY;
+  const DWORD length = GetModuleFileNameW(ServerModule.m_hInst, path.Get(), corvane::registry_detail::kPathCapacity);
+  if (length == 0 || length >= corvane::registry_detail::kPathCapacity) return HRESULT_FROM_WIN32(GetLastError());
+  if (corvane::ClassServer(CLSID_Crypt, path.Get()) != RegisteredServer::kOtherFile) {
+    const HRESULT hr = corvane::OtherRegistryViewRegistersClass(CLSID_Crypt) ? corvane::RemoveClassKey()
+                                                                            : corvane::UpdateClassRegistry(FALSE);
+    if (FAILED(hr)) return hr;
+  }
+  return corvane::UnregisterTypeLibrary(path.Get());
 }

@@ -110,14 +110,22 @@ HRESULT Register() {
   return FAILED(hr) ? SELFREG_E_TYPELIB : S_OK;
 }
 
+// Removes what Register wrote, but only what names this file: after another copy of the
+// DLL was registered (the class's InprocServer32 and the type library's path name that
+// copy), unregistering this stale one removes none of it and succeeds.
 HRESULT Unregister() {
+  using corvane::RegisteredServer;
+  std::unique_ptr<wchar_t[]> path = ModulePath();
+  if (!path) return E_OUTOFMEMORY;
   HRESULT result = S_OK;
   const SYSKIND kind = sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32;
-  if (corvane::TypeLibraryPlatformRegistered(LIBID_Tamsel, kTypeLibMajor, kTypeLibMinor, LOCALE_NEUTRAL, kind)) {
+  if (corvane::TypeLibraryPlatformServer(LIBID_Tamsel, kTypeLibMajor, kTypeLibMinor, LOCALE_NEUTRAL, kind,
+                                         path.get()) == RegisteredServer::kThisModule) {
     if (FAILED(UnRegisterTypeLib(LIBID_Tamsel, kTypeLibMajor, kTypeLibMinor, LOCALE_NEUTRAL, kind))) {
       result = SELFREG_E_TYPELIB;
     }
   }
+  if (corvane::ClassServer(CLSID_Wrapper, path.get()) == RegisteredServer::kOtherFile) return result;
 
   wchar_t class_key[128];
   ClassKey(class_key, L"");

@@ -19,7 +19,7 @@ corvane_wine_test(corvane_bad_input REQUIRES corvane_registered COMMAND hardenin
 # so, when the disk has less than 8 GiB free).
 corvane_wine_test(corvane_large_files REQUIRES corvane_registered COMMAND hardening_tests --gtest_filter=CryptLargeFiles.*)
 corvane_wine_test(corvane_key_change REQUIRES corvane_registered COMMAND hardening_tests --gtest_filter=*CryptKeyChange.*:*CryptReleasedDuringCall.*)
-corvane_wine_test(corvane_threads REQUIRES corvane_registered COMMAND hardening_tests --gtest_filter=CryptThreads.*)
+corvane_wine_test(corvane_threads REQUIRES corvane_registered COMMAND hardening_tests --gtest_filter=CryptThreads.*:CryptThreads/*)
 corvane_wine_test(corvane_class_object_race REQUIRES corvane_registered
   COMMAND hardening_tests --gtest_filter=ClassObjectRace.*:ClassObjectFreshLoad.*)
 corvane_wine_test(corvane_long_run REQUIRES corvane_registered COMMAND hardening_tests --gtest_filter=CryptLongRun.*)

@@ -327,6 +327,19 @@ TEST(FileCipher, ReadOnlyFilesLinksAndFifosAtTheOutputAreLeftAlone) {
   EXPECT_EQ(names, (std::vector<std::string>{"in", "in.bf", "real"}));
 }
 
+// An output path that is the input itself, through a hard link, is refused before
+// anything is written (replacing it would leave the input's content under one name only).
+TEST(FileCipher, AnOutputThatIsTheInputByAHardLinkIsRefused) {
+  TempDir dir;
+  const std::filesystem::path d = dir.Path();
+  WriteFileBytes(d / "in", {1, 2, 3});
+  std::filesystem::create_hard_link(d / "in", d / "in.bf");
+  EXPECT_EQ(Encrypt("k", dir.File("in")), STATUS_CANNOT_WRITE_OUTPUT);
+  EXPECT_EQ(std::filesystem::hard_link_count(d / "in"), 2u);
+  EXPECT_EQ(ReadFileBytes(d / "in"), (Bytes{1, 2, 3}));
+  EXPECT_EQ(dir.Names().size(), 2u);
+}
+
 // A FIFO as the input is refused at once: opening it for reading would wait for a writer.
 TEST(FileCipher, AFifoAsInputIsRefusedWithoutWaiting) {
   TempDir dir;

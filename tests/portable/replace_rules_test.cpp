@@ -151,5 +151,17 @@ TEST(ReplaceRules, WindowsAttributesGiveTheKindOfTarget) {
   }
 }
 
+// ReplaceFileW only where a link at the target is seen (and refused) first: NTFS and ReFS
+// volumes of Windows. Wine (its ReplaceFileW deletes a link's target, its volumes report
+// no reparse points), FAT volumes and volumes that cannot be asked get a rename.
+TEST(ReplaceRules, ReplaceFileOnlyWhereLinksAreReported) {
+  constexpr std::uint32_t kNtfs = 0x03E700FF, kFat32 = 0x00020006, kWine = 0x0000000A;
+  EXPECT_TRUE(ReplaceFileMayBeUsed(false, true, kNtfs));
+  EXPECT_FALSE(ReplaceFileMayBeUsed(false, true, kFat32));
+  EXPECT_FALSE(ReplaceFileMayBeUsed(false, false, kNtfs));
+  EXPECT_FALSE(ReplaceFileMayBeUsed(true, true, kWine));
+  EXPECT_FALSE(ReplaceFileMayBeUsed(true, true, kNtfs)) << "a later Wine that reports reparse points";
+}
+
 }  // namespace
 }  // namespace corvane

@@ -8,6 +8,7 @@
 
 #include "tests/server/corvane_module.h"
 #include "tests/support/run_program.h"
+#include "tests/support/stale_copy_registration.h"
 
 namespace corvane {
 namespace {
@@ -91,6 +92,24 @@ TEST(Registration, UnregisteringTwiceSucceedsAndRemovesNothingMore) {
   EXPECT_FALSE(KeyExists(kClassKey));
   EXPECT_FALSE(KeyExists(L"Corvane.Crypt"));
   RegDeleteTreeW(HKEY_CLASSES_ROOT, neighbour.c_str());
+}
+
+// Unregistering an old copy after a newer one was registered from another folder left
+// every script with 800A01AD: the class, ProgID and type library keys naming the new
+// copy were removed.
+TEST(Registration, UnregisteringAStaleCopyLeavesTheLiveOne) {
+  struct Reregister {
+    ~Reregister() { EXPECT_EQ(RunRegsvr32(L"/s"), 0u); }
+  } reregister;
+  test::ServerUnderTest server;
+  server.builtDll = FullPathOfTheDll();
+  server.fileName = L"Corvane.dll";
+  server.classKey = kClassKey;
+  server.progId = L"Corvane.Crypt";
+  server.typeLibKey = std::wstring(kTypeLibKey) + (sizeof(void*) == 8 ? L"\\1.0\\0\\win64" : L"\\1.0\\0\\win32");
+  server.scriptCall = L"o.IsError()";
+  test::ExpectStaleCopyLeavesTheLiveRegistration(server, L"C:\\regA", L"C:\\regB");
+  EXPECT_FALSE(KeyExists(L"Corvane.Crypt.1"));
 }
 
 TEST(Registration, ObjectsAreCreatedByProgId) {

@@ -10,6 +10,7 @@
 #include "crypt/standalone_crypt.h"
 #include "crypt/status.h"
 #include "tests/support/crypt_vectors.h"
+#include "tests/support/file_links.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/variants.h"
 
@@ -287,6 +288,68 @@ TEST_F(CryptOperations, AReadOnlyOutputSurvives) {
   EXPECT_EQ(ReadFileBytes(dir.Path() / "in.bf"), (Bytes{'o', 'l', 'd'}));
   SetFileAttributesW((dir.Path() / "in.bf").c_str(), FILE_ATTRIBUTE_NORMAL);
   EXPECT_EQ(dir.Names().size(), 2u);
+}
+
+// A link at the output path never costs the file it leads to. Where the system shows the
+// link (Windows), it is left alone with -106; where it cannot (Wine shows a Unix link as
+// a plain file), the link itself is replaced by the output and its target stays as it was.
+// An output that is the input itself, by a symbolic or a hard link, is refused with -106.
+// Wine's ReplaceFileW deleted the link's target in every case, the input among them.
+TEST_F(CryptOperations, ALinkAtTheOutputPathNeverCostsItsTarget) {
+  struct Case {
+    const char* what;
+    bool hard;
+    const wchar_t* target;  // relative to the folder
+    bool decrypt;           // FileDeCrypt of in.bf (output in.bf.bf), else FileEnCrypt of in (in.bf)
+  };
+  const Case cases[] = {
+      {"a symbolic link to another file", false, L"victim.txt", false},
+      {"a symbolic link to a file in another folder", false, L"other\\v2.txt", false},
+      {"a symbolic link to the input", false, L"in", false},
+      {"a hard link to the input", true, L"in", false},
+      {"FileDeCrypt: a symbolic link to the input", false, L"in.bf", true},
+      {"FileDeCrypt: a hard link to the input", true, L"in.bf", true},
+  };
+  Key(L"k");
+  const Bytes input = {1, 2, 3}, encryptedInput = {3, 0, 0, 0, 9, 9, 9, 9, 9, 9, 9, 9};
+  const Bytes victim = {'v', 'i', 'c', 't', 'i', 'm'};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const fs::path d = dir.Path();
+    fs::create_directory(d / "other");
+    WriteFileBytes(d / "in", input);
+    WriteFileBytes(d / "in.bf", encryptedInput);
+    WriteFileBytes(d / "victim.txt", victim);
+    WriteFileBytes(d / "other" / "v2.txt", victim);
+    const fs::path in = c.decrypt ? d / "in.bf" : d / "in";
+    const fs::path out = in.wstring() + L".bf";
+    fs::remove(out);
+    const bool made = c.hard ? test::MakeHardLink(d, out.filename().wstring(), c.target)
+                             : test::MakeSymbolicLink(d, out.filename().wstring(), c.target);
+    if (!made) GTEST_SKIP() << "this account cannot make links here";
+    const Bytes targetBefore = ReadFileBytes(d / c.target);
+    const bool linkToInput = std::wstring(c.target) == in.filename().wstring();
+
+    const LONG status = c.decrypt ? FileDecrypt(in) : FileEncrypt(in);
+    EXPECT_EQ(ReadFileBytes(d / c.target), targetBefore) << "the link's target is changed";
+    EXPECT_EQ(ReadFileBytes(d / "in"), input) << "the input is changed";
+    if (linkToInput || c.hard || test::ShownAsLink(out)) {
+      EXPECT_EQ(status, STATUS_CANNOT_WRITE_OUTPUT);
+      EXPECT_EQ(ReadFileBytes(out), targetBefore) << "the link is left as it was";
+    } else {
+      EXPECT_EQ(status, STATUS_OK);
+      EXPECT_EQ(fs::file_size(out), 12u) << "the link itself is replaced by the output";
+    }
+    auto names = dir.Names();
+    std::sort(names.begin(), names.end());
+    std::vector<std::string> expected = {"in", "in.bf", "other", "victim.txt"};
+    if (c.decrypt) expected.insert(expected.begin() + 2, "in.bf.bf");
+    EXPECT_EQ(names, expected) << "nothing but the output path's own entry changes";
+    // The link goes first: the runtime's remove_all does not come back from a folder that
+    // holds a Unix link under Wine.
+    DeleteFileW(out.c_str());
+  }
 }
 
 TEST_F(CryptOperations, APathWithAZeroCharacterEndsThere) {

@@ -6,6 +6,7 @@
 
 #include "tests/support/default_value_object.h"
 #include "tests/support/run_program.h"
+#include "tests/support/stale_copy_registration.h"
 #include "tests/wrapper/wrapper_test_support.h"
 
 namespace tamsel_test {
@@ -266,6 +267,28 @@ TEST(WrapperRegistration, UnregisteringRemovesWhatRegisteringWroteAndNoMore) {
   reregister.done = true;
   ExpectRegistered();
   EXPECT_TRUE(NewWrapper());
+}
+
+// Unregistering an old copy after a newer one was registered from another folder removed
+// the keys naming the new copy.
+TEST(WrapperRegistration, UnregisteringAStaleCopyLeavesTheLiveOne) {
+  struct Reregister {
+    ~Reregister() {
+      EXPECT_EQ(Regsvr32(L""), 0u);
+      ExpectRegistered();
+    }
+  } reregister;
+  wchar_t full[MAX_PATH];
+  GetFullPathNameW(WrapperDllPath().c_str(), MAX_PATH, full, nullptr);
+  corvane::test::ServerUnderTest server;
+  server.builtDll = full;
+  server.fileName = L"TamselWrapper.dll";
+  server.classKey = kClassKey;
+  server.progId = L"Tamsel.Wrapper";
+  server.typeLibKey = sizeof(void*) == 8 ? L"TypeLib\\{D52E62B1-6C61-4613-BB4C-F642FEE67EF3}\\3.0\\0\\win64"
+                                         : L"TypeLib\\{D52E62B1-6C61-4613-BB4C-F642FEE67EF3}\\3.0\\0\\win32";
+  server.scriptCall = L"typeof o";
+  corvane::test::ExpectStaleCopyLeavesTheLiveRegistration(server, L"C:\\regA", L"C:\\regB");
 }
 
 }  // namespace
