@@ -349,7 +349,9 @@ std::string VersionText() { return std::string("corvane ") + CORVANE_VERSION + "
 
 std::string HelpText(Command command) {
   static const std::string kKeyOptions =
-      "  -k, --key-file FILE   the key is the first line of FILE (its bytes up to the line end)\n"
+      "  -k, --key-file FILE   the key is the first line of FILE (its bytes up to the line end);\n"
+      "                        a pipe or FIFO too (-k <(pass show x)); a file with a UTF-8 or\n"
+      "                        UTF-16 byte-order mark is text, converted as --encoding says\n"
       "      --key TEXT        the key on the command line, where other users and the shell\n"
       "                        history can see it (a warning says so)\n"
       "  -e, --encoding NAME   character set of the key and the text inside the ciphertext, for\n"
@@ -367,8 +369,11 @@ std::string HelpText(Command command) {
              "Encrypts each TEXT, or each line of standard input when no TEXT is given (or for\n"
              "a TEXT of '-'), and writes its Base64 ciphertext text on a line of its own, the\n"
              "same text as the component's enCrypt. A line end is LF or CR LF; an empty line gives\n"
-             "an empty line. It stops at the first text that fails.\n"
-             "\n" +
+             "an empty line. Each answer is written before more input is awaited. Texts of up to\n"
+             "64 MiB. It stops at the first text that fails.\n"
+             "\n"
+             "      --json            each line of standard input is one JSON string, and each\n"
+             "                        answer is the Base64 text as one: texts may hold line breaks\n" +
              kKeyOptions;
     case Command::kDecryptText:
       return "Usage: corvane decrypt-text [OPTIONS] [BASE64...]\n"
@@ -376,8 +381,12 @@ std::string HelpText(Command command) {
              "Decrypts each Base64 ciphertext text, or each line of standard input when none is\n"
              "given (or for '-'), and writes the text on a line of its own: the deciphered bytes\n"
              "up to the first zero byte, as the component's deCrypt. A wrong key is not detected;\n"
-             "it gives other text. It stops at the first text that fails.\n"
-             "\n" +
+             "it gives other text. A text with a line break takes more than one line (a warning\n"
+             "says so); --json keeps one text a line, for a database column. It stops at the first\n"
+             "text that fails.\n"
+             "\n"
+             "      --json            each line of standard input is one JSON string of Base64,\n"
+             "                        and each text is written as one JSON string (UTF-8)\n" +
              kKeyOptions;
     case Command::kEncryptFile:
       return "Usage: corvane encrypt-file [OPTIONS] FILE... [-o OUTPUT]\n"
@@ -433,6 +442,7 @@ std::string HelpText(Command command) {
   }
   return "Usage: corvane SUBCOMMAND [OPTIONS] [ARGUMENTS]\n"
          "       corvane --help | --version | help SUBCOMMAND\n"
+         "Short options bundle (-qk FILE); '--' ends the options.\n"
          "\n"
          "Encrypts and decrypts with Blowfish in the formats of the Corvane component\n"
          "(Corvane.Crypt), with the same bytes: Base64 ciphertext text, and encrypted files\n"
@@ -466,7 +476,8 @@ std::string HelpText(Command command) {
          "  8    an encrypted file is shorter than its header states (inspect: or inconsistent)\n"
          "  9    text not representable in the encoding, or not valid text in it\n"
          "  10   out of memory\n"
-         "  130  interrupted; no output file was changed\n";
+         "  130  interrupted; no output file was changed (the message says how many bytes had\n"
+         "       gone to standard output)\n";
 }
 
 }  // namespace corvane::cli

@@ -71,8 +71,32 @@ class Cli : public ::testing::Test {
   ProcessResult Run(const std::vector<std::string>& args, ProcessRequest request = {}) {
     request.args = args;
     request.workDir = dir_.Path();
-    return test::RunProcess(fs::path(CORVANE_CLI_PATH), request);
+    ProcessResult r = test::RunProcess(fs::path(CORVANE_CLI_PATH), request);
+#ifdef _WIN32
+    // Text on standard output ends its lines with CR LF on Windows; the tests compare
+    // the lines. Encrypted and decrypted files on standard output are bytes.
+    const bool text = args.empty() || (args[0] != "encrypt-file" && args[0] != "decrypt-file") ||
+                      std::find(args.begin(), args.end(), "--help") != args.end() ||
+                      std::find(args.begin(), args.end(), "--version") != args.end();
+    if (text) r.out = FromCrLf(r.out);
+#endif
+    return r;
   }
+#ifdef _WIN32
+  static std::string FromCrLf(const std::string& out) {
+    std::string lines;
+    for (std::size_t i = 0; i < out.size(); ++i) {
+      if (out[i] == '\r' && i + 1 < out.size() && out[i + 1] == '\n') {
+        lines += '\n';
+        ++i;
+        continue;
+      }
+      EXPECT_FALSE(out[i] == '\n') << "a line end without CR: " << out;
+      lines += out[i];
+    }
+    return lines;
+  }
+#endif
   ProcessResult RunWithInput(const std::vector<std::string>& args, const std::string& input,
                              StdinMode mode = StdinMode::kPipe) {
     ProcessRequest request;
@@ -883,6 +907,14 @@ TEST_F(Cli, ASpoolThatCannotBeMadeNamesTheCause) {
 // Text to a file or pipe ends its lines as Windows tools do; encrypted files stay bytes.
 TEST_F(Cli, WindowsTextLinesEndWithCrLf) {
   Write("exact.bf", test::EncryptedFile(9, Bytes(16, 1)));
+  const auto RunWithKey = [&](const std::vector<std::string>& args, const std::string& key) {
+    ProcessRequest request;
+    request.args = args;
+    request.workDir = dir_.Path();
+    request.env["CORVANE_KEY"] = key;
+    return test::RunProcess(fs::path(CORVANE_CLI_PATH), request);
+  };
+  const auto Run = [&](const std::vector<std::string>& args) { return RunWithKey(args, "k"); };
   ProcessResult r = RunWithKey({"encrypt-text", "a", "b"}, "k");
   ExpectSuccess(r);
   EXPECT_EQ(r.out, ComponentText("k", "a") + "\r\n" + ComponentText("k", "b") + "\r\n");
