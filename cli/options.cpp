@@ -171,7 +171,7 @@ ArgumentLayout ScanArguments(int argc, NativeChar** argv, const std::vector<std:
 // The option an unknown argument names ("--frob" of "--frob=1"), for messages.
 std::string OptionName(const std::string& argument) {
   if (argument.rfind("--", 0) == 0) return argument.substr(0, argument.find('='));
-  return argument;
+  return argument.substr(0, 2);  // the first of bundled short options is the one not taken
 }
 
 // The message for arguments CLI11 did not take.
