@@ -1,5 +1,6 @@
 #include "cli/commands.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <memory>
@@ -10,6 +11,7 @@
 #include "cli/progress.h"
 #include "cli/report.h"
 #include "cli/text_codec.h"
+#include "cli/unicode_text.h"
 #include "crypt/file_cipher.h"
 #include "crypt/file_io.h"
 #include "crypt/stream_format.h"
@@ -155,10 +157,10 @@ class CountingStdout final : public ByteWriter {
 class Output {
  public:
   Output(const Options& options, const Input& input, const Operand& operand) : fileWriter_(file_) {
-    if (options.output != nullptr) {
-      const NativeView output(options.output);
+    if (options.output) {
+      const NativeString& output = *options.output;
       toStdout_ = output == NativeFromAscii("-");
-      if (!toStdout_) path_ = NativeString(output);
+      if (!toStdout_) path_ = output;
     } else if (input.IsStdin()) {
       toStdout_ = true;
     } else {
@@ -251,12 +253,23 @@ class CiphertextSpool final : public ByteWriter {
       }
       file_ = std::make_unique<TemporaryFile>();
       FileStatus status = file_->Create();
-      if (status == FileStatus::Ok && !memory_.empty()) status = file_->Write(memory_.data(), memory_.size());
-      if (status != FileStatus::Ok) return status;
+      if (status != FileStatus::Ok) {
+        problem_ = "cannot create it: " + SystemErrorText(file_->SystemError());
+        return status;
+      }
+      if (!memory_.empty() && (status = file_->Write(memory_.data(), memory_.size())) != FileStatus::Ok) {
+        problem_ = "cannot write it: " + SystemErrorText(file_->SystemError());
+        return status;
+      }
       std::vector<unsigned char>().swap(memory_);
     }
-    return file_->Write(bytes, n);
+    const FileStatus status = file_->Write(bytes, n);
+    if (status != FileStatus::Ok) problem_ = "cannot write it: " + SystemErrorText(file_->SystemError());
+    return status;
   }
+
+  // Why the last write failed, in words.
+  const std::string& Problem() const { return problem_; }
 
   // Everything written so far, to out. Returns the failing side's status.
   StreamStatus CopyTo(ByteWriter& out) {
@@ -276,6 +289,7 @@ class CiphertextSpool final : public ByteWriter {
  private:
   std::vector<unsigned char> memory_;
   std::unique_ptr<TemporaryFile> file_;
+  std::string problem_ = "cannot write it";
 };
 
 struct Context {
@@ -313,34 +327,65 @@ int WriteFailure(TextOutput::Result result, const std::string& where, const Cont
   return ReportStdoutFailure();
 }
 
-int EncryptOneText(Context& context, TextOutput& out, const UserText& text, const std::string& where) {
-  if (text.size() > kMaxTextLength) return Report(kExitCannotRead, where, "the text is longer than 64 MiB");
-  SecureBytes bytes;
-  switch (context.codec->Encode(text, &bytes)) {
-    case TextCodec::Result::kNotValidText:
-      return Report(kExitNotRepresentable, where, "the text is not valid text in " + context.codec->LocalName());
-    case TextCodec::Result::kNotRepresentable:
-      return Report(kExitNotRepresentable, where,
-                    "the text has characters that " + context.codec->Name() + " cannot represent");
-    default:
-      break;
-  }
+// The ciphertext of the text's bytes, on a line: Base64, or a JSON string of it.
+int EncryptBytes(Context& context, TextOutput& out, const SecureBytes& bytes, const std::string& where, bool json) {
+  if (bytes.size() > kMaxTextLength) return Report(kExitCannotRead, where, "the text is longer than 64 MiB");
   std::string base64;
   if (EncryptTextToBase64(*context.engine, bytes.data(), bytes.size(), &base64) != TextStatus::kOk)
     return Report(kExitCannotRead, where, "the text is too long");
-  const TextOutput::Result result = out.AsciiLine(base64);
+  const TextOutput::Result result = json ? out.AsciiLine("\"" + base64 + "\"") : out.AsciiLine(base64);
   return result == TextOutput::Result::kOk ? kExitOk : WriteFailure(result, where, context);
 }
 
-int DecryptOneText(Context& context, TextOutput& out, const char* base64, std::size_t n, const std::string& where) {
+int ReportEncodeFailure(TextCodec::Result result, const std::string& where, const std::string& encoding,
+                        const Context& context) {
+  if (result == TextCodec::Result::kNotValidText)
+    return Report(kExitNotRepresentable, where, "the text is not valid text in " + context.codec->LocalName());
+  return Report(kExitNotRepresentable, where, "the text has characters that " + encoding + " cannot represent");
+}
+
+int EncryptOneText(Context& context, TextOutput& out, const UserText& text, const std::string& where, bool json) {
+  if (text.size() > kMaxTextLength) return Report(kExitCannotRead, where, "the text is longer than 64 MiB");
+  SecureBytes bytes;
+  const TextCodec::Result result = context.codec->Encode(text, &bytes);
+  if (result != TextCodec::Result::kOk) return ReportEncodeFailure(result, where, context.codec->Name(), context);
+  return EncryptBytes(context, out, bytes, where, json);
+}
+
+// A line of standard input in the --json form: one JSON string.
+int EncryptJsonLine(Context& context, TextOutput& out, const SecureBytes& line, const std::string& where) {
+  UnicodeText text;
+  if (!ParseJsonString(line.data(), line.size(), &text))
+    return Report(kExitNotRepresentable, where, "not one JSON string (with --json, each line is one)");
+  SecureBytes bytes;
+  const TextCodec::Result result = context.codec->EncodeUnicode(text, &bytes);
+  if (result != TextCodec::Result::kOk) return ReportEncodeFailure(result, where, context.codec->UnicodeName(), context);
+  return EncryptBytes(context, out, bytes, where, true);
+}
+
+int DecryptOneText(Context& context, TextOutput& out, const char* base64, std::size_t n, const std::string& where,
+                   bool json) {
   SecureBytes bytes;
   switch (DecryptBase64ToText(*context.engine, base64, n, &bytes)) {
     case TextStatus::kBadBase64:
       return Report(kExitBadBase64, where, "malformed Base64 text");
     case TextStatus::kTooLong:
-      return Report(kExitCannotRead, where, "the text is too long");
+      return Report(kExitCannotRead, where, "the text is longer than 64 MiB");
     default:
       break;
+  }
+  // The same limit as encryption's: a text that encrypt-text takes comes back.
+  if (bytes.size() > kMaxTextLength) return Report(kExitCannotRead, where, "the text is longer than 64 MiB");
+  if (json) {
+    UnicodeText text;
+    if (context.codec->DecodeUnicode(bytes.data(), bytes.size(), &text) != TextCodec::Result::kOk)
+      return Report(
+          kExitNotRepresentable, where,
+          "the decrypted bytes are not valid " + context.codec->UnicodeName() + " text (a wrong key gives such bytes)");
+    SecureBytes line;
+    AppendJsonString(text, &line);
+    const TextOutput::Result result = out.BytesLine(line);
+    return result == TextOutput::Result::kOk ? kExitOk : WriteFailure(result, where, context);
   }
   UserText text;
   switch (context.codec->Decode(bytes.data(), bytes.size(), &text)) {
@@ -353,6 +398,10 @@ int DecryptOneText(Context& context, TextOutput& out, const char* base64, std::s
     default:
       break;
   }
+  // Such a text takes more than one line, and the lines after it no longer match the
+  // texts they came from.
+  if (std::find_if(text.begin(), text.end(), [](NativeChar c) { return c == '\n' || c == '\r'; }) != text.end())
+    Warn(where + ": the text holds a line break, so it takes more than one line; --json keeps one text per line");
   const TextOutput::Result result = out.TextLine(text);
   return result == TextOutput::Result::kOk ? kExitOk : WriteFailure(result, where, context);
 }
@@ -367,10 +416,43 @@ std::string AsciiOrInvalid(NativeView argument) {
   return text;
 }
 
+// Standard input that first delivers the answers so far: a program that writes a line
+// and waits for its answer gets it before the tool waits for more input. Bulk input is
+// read 64 KiB at a time, so this costs a write per read, not per line.
+class AnsweringStdin final : public ByteReader {
+ public:
+  explicit AnsweringStdin(TextOutput& out) : out_(out) {}
+  FileStatus Read(void* buffer, std::size_t n, std::size_t* got) override {
+    *got = 0;
+    if (out_.Flush() != TextOutput::Result::kOk) {
+      outputFailed_ = true;
+      return FileStatus::CannotRead;
+    }
+    return in_.Read(buffer, n, got);
+  }
+  bool OutputFailed() const { return outputFailed_; }
+
+ private:
+  TextOutput& out_;
+  StdinReader in_;
+  bool outputFailed_ = false;
+};
+
+// The longest line of standard input: the text's limit for encrypt-text, and room for
+// its Base64 form (4/3 of it) with white space for decrypt-text; JSON escapes take up to
+// six bytes a character. The text itself is held to the limit once it is decoded.
+std::size_t MaxLineLength(bool encrypt, bool json) {
+  if (encrypt) return json ? 6 * kMaxTextLength + 2 : kMaxTextLength;
+  return 2 * kMaxTextLength;
+}
+
+std::string LineLimitText(std::size_t limit) { return std::to_string(limit >> 20) + " MiB"; }
+
 int RunTextCommand(Context& context, const Options& options, bool encrypt) {
   TextOutput out;
+  const bool json = options.json;
   std::vector<Operand> items = options.operands;
-  if (items.empty()) items.push_back({NativeView(), true});
+  if (items.empty()) items.push_back({NativeString(), true});
   int number = 0;
   for (const Operand& item : items) {
     ++number;
@@ -379,14 +461,15 @@ int RunTextCommand(Context& context, const Options& options, bool encrypt) {
     if (!item.isStdin) {
       const std::string where = "argument " + std::to_string(number);
       if (encrypt) {
-        code = EncryptOneText(context, out, UserText(item.value.begin(), item.value.end()), where);
+        code = EncryptOneText(context, out, UserText(item.value.begin(), item.value.end()), where, json);
       } else {
         const std::string base64 = AsciiOrInvalid(item.value);
-        code = DecryptOneText(context, out, base64.data(), base64.size(), where);
+        code = DecryptOneText(context, out, base64.data(), base64.size(), where, json);
       }
     } else {
-      StdinReader in;
-      LineReader lines(in, kMaxTextLength);
+      AnsweringStdin in(out);
+      const std::size_t maxLine = MaxLineLength(encrypt, json);
+      LineReader lines(in, maxLine);
       for (std::uint64_t lineNumber = 1; code == kExitOk; ++lineNumber) {
         if (Interrupted()) return ReportInterrupted();
         const std::string where = std::string(kStdinName) + ", line " + std::to_string(lineNumber);
@@ -394,17 +477,26 @@ int RunTextCommand(Context& context, const Options& options, bool encrypt) {
         const LineReader::Result result = lines.Next(&line);
         if (result == LineReader::Result::kEnd) break;
         if (result == LineReader::Result::kCannotRead) {
-          code = Report(kExitCannotRead, kStdinName, "cannot read");
+          code = in.OutputFailed() ? ReportStdoutFailure() : Report(kExitCannotRead, kStdinName, "cannot read");
         } else if (result == LineReader::Result::kTooLong) {
-          code = Report(kExitCannotRead, where, "the line is longer than 64 MiB");
+          code = Report(kExitCannotRead, where, "the line is longer than " + LineLimitText(maxLine));
+        } else if (encrypt && json) {
+          code = EncryptJsonLine(context, out, line, where);
         } else if (encrypt) {
           UserText text;
           if (!StdinBytesToText(line.data(), line.size(), &text))
             code = Report(kExitNotRepresentable, where, "not valid text in " + LocalEncodingName());
           else
-            code = EncryptOneText(context, out, text, where);
+            code = EncryptOneText(context, out, text, where, false);
+        } else if (json) {
+          UnicodeText base64;
+          SecureBytes ascii;
+          if (!ParseJsonString(line.data(), line.size(), &base64) || !EncodeUtf8(base64, &ascii))
+            code = Report(kExitNotRepresentable, where, "not one JSON string (with --json, each line is one)");
+          else
+            code = DecryptOneText(context, out, reinterpret_cast<const char*>(ascii.data()), ascii.size(), where, true);
         } else {
-          code = DecryptOneText(context, out, reinterpret_cast<const char*>(line.data()), line.size(), where);
+          code = DecryptOneText(context, out, reinterpret_cast<const char*>(line.data()), line.size(), where, false);
         }
       }
     }
@@ -457,7 +549,8 @@ int EncryptOneFile(Context& context, const Options& options, const Operand& oper
         EncipherToEnd(*context.engine, input.Reader(), kMaxPlaintextFileLength, spool, &length, &progress);
     if (status == StreamStatus::kTooLong) return Report(kExitCannotRead, input.Name(), kTooLargeToEncrypt);
     if (status == StreamStatus::kCannotWrite)
-      return Report(kExitCannotWrite, "temporary file in " + TemporaryFile::Folder(), "cannot write");
+      return Report(kExitCannotWrite, "temporary file in " + TemporaryFile::Folder(),
+                    spool.Problem() + "; " + NothingWritten(output));
     if (status != StreamStatus::kOk) return ReportStream(status, input, output);
     if ((code = output.Create(input)) != kExitOk) return code;
     unsigned char header[kLengthHeaderSize];
@@ -662,7 +755,7 @@ int RunCommand(Options& options) {
   Context context;
   context.quiet = options.quiet;
   std::string problem;
-  context.codec = TextCodec::Open(options.encoding != nullptr ? Display(options.encoding) : std::string(), &problem);
+  context.codec = TextCodec::Open(options.encoding ? Display(*options.encoding) : std::string(), &problem);
   if (!context.codec) return Report(kExitUsage, "", problem);
 
   const bool encrypt = options.command == Command::kEncryptText || options.command == Command::kEncryptFile;
@@ -685,6 +778,7 @@ int RunCommand(Options& options) {
 }
 
 int Main(int argc, NativeChar** argv) {
+  OpenStandardStreams();
   InstallInterruptHandlers();
   try {
     Options options;

@@ -8,29 +8,76 @@
 namespace corvane::cli {
 namespace {
 
-constexpr std::uint64_t kMaxKeyFileSize = 64 * 1024;
+constexpr std::size_t kMaxKeyFileSize = 64 * 1024;
 
-// The first line of the key file (without its LF or CR LF).
-int ReadKeyFile(const NativeChar* path, UserText* text) {
-  const std::string where = Display(path);
-  InputFile file;
-  FileStatus status = file.Open(path);
+int ReadKeySource(const NativeChar* path, const std::string& where, SecureBytes* content) {
+  std::string problem;
+  const FileStatus status = ReadKeySourceFile(path, kMaxKeyFileSize, content, &problem);
   if (status == FileStatus::OutOfMemory) return Report(kExitOutOfMemory, where, "out of memory");
-  if (status != FileStatus::Ok)
-    return Report(kExitNoKey, where,
-                  "cannot open the key file: " + DescribeProblem(file.Problem(), file.SystemError()));
-  std::uint64_t size = 0;
-  if (file.Size(&size) != FileStatus::Ok) return Report(kExitNoKey, where, "cannot read the key file");
-  if (size > kMaxKeyFileSize)
+  if (status == FileStatus::CannotOpen) return Report(kExitNoKey, where, "cannot open the key file: " + problem);
+  if (status != FileStatus::Ok) return Report(kExitNoKey, where, "cannot read the key file: " + problem);
+  if (content->size() > kMaxKeyFileSize)
     return Report(kExitNoKey, where, "the key file is larger than 64 KiB; it should hold the key on its first line");
-  SecureBytes content(static_cast<std::size_t>(size));
-  if (size != 0 && file.ReadExact(content.data(), content.size()) != FileStatus::Ok)
-    return Report(kExitNoKey, where, "cannot read the key file");
-  auto end = std::find(content.begin(), content.end(), '\n');
-  if (end != content.begin() && end[-1] == '\r') --end;
-  const std::size_t length = static_cast<std::size_t>(end - content.begin());
-  if (!FileBytesToText(content.data(), length, text))
-    return Report(kExitNotRepresentable, where, "the key is not valid text in " + LocalEncodingName());
+  return kExitOk;
+}
+
+// The first line of a text (code points or bytes), without its LF or CR LF; warns when
+// the key stops at a zero character or when other lines hold more than line ends.
+template <typename Text>
+Text FirstLine(const Text& all, const std::string& where) {
+  auto end = std::find(all.begin(), all.end(), '\n');
+  const bool moreLines = end != all.end() && std::any_of(end, all.end(), [](auto c) { return c != '\n' && c != '\r'; });
+  if (end != all.begin() && end[-1] == '\r') --end;
+  const auto zero = std::find(all.begin(), end, 0);
+  if (zero != end && zero != all.begin())
+    Warn(where + ": the key ends at a zero byte, before the end of its line");
+  if (moreLines && zero != all.begin()) Warn(where + ": only the first line is the key; the file has more lines");
+  return Text(all.begin(), end);
+}
+
+// The key from a key file. A file that starts with a byte-order mark is Unicode text
+// (Notepad's "Unicode" is UTF-16 LE): it is decoded and converted as --encoding says,
+// as a script's SetKey of that text converts it; *keyBytes then holds the key. Any
+// other file is bytes of the local encoding, as before: *text holds its first line.
+int ReadKeyFile(const NativeChar* path, TextCodec& codec, UserText* text, SecureBytes* keyBytes, bool* converted) {
+  const std::string where = Display(path);
+  *converted = false;
+  SecureBytes content;
+  const int code = ReadKeySource(path, where, &content);
+  if (code != kExitOk) return code;
+
+  const auto startsWith = [&](std::initializer_list<unsigned char> mark) {
+    return content.size() >= mark.size() && std::equal(mark.begin(), mark.end(), content.begin());
+  };
+  const char* form = nullptr;
+  UnicodeText unicode;
+  bool valid = false;
+  if (startsWith({0xEF, 0xBB, 0xBF})) {
+    form = "UTF-8";
+    valid = DecodeUtf8(content.data() + 3, content.size() - 3, &unicode);
+  } else if (startsWith({0xFF, 0xFE}) || startsWith({0xFE, 0xFF})) {
+    form = "UTF-16";
+    valid = DecodeUtf16(content.data() + 2, content.size() - 2, content[0] == 0xFE, &unicode);
+  }
+  if (form == nullptr) {
+    const SecureBytes line = FirstLine(content, where);
+    if (!FileBytesToText(line.data(), line.size(), text))
+      return Report(kExitNotRepresentable, where, "the key is not valid text in " + LocalEncodingName());
+    return kExitOk;
+  }
+  if (!valid) return Report(kExitNotRepresentable, where, std::string("the key file is not valid ") + form + " text");
+  const UnicodeText line = FirstLine(unicode, where);
+  switch (codec.EncodeUnicode(line, keyBytes)) {
+    case TextCodec::Result::kOk:
+      break;
+    default:
+      return Report(kExitNotRepresentable, where,
+                    "the key has characters that " + codec.UnicodeName() + " cannot represent");
+  }
+  *converted = true;
+  WriteDisplay(StdStream::kErr, "corvane: " + where + ": the key file is " + form +
+                                    " text (it starts with a byte-order mark); the key is that text in " +
+                                    codec.UnicodeName() + "\n");
   return kExitOk;
 }
 
@@ -56,9 +103,10 @@ int AcquireKey(Options& options, TextCodec& codec, bool confirm, SecureBytes* ke
   UserText text;
   std::string where;
   int code = kExitOk;
-  if (options.keyFile != nullptr) {
-    where = Display(options.keyFile);
-    code = ReadKeyFile(options.keyFile, &text);
+  bool converted = false;
+  if (options.keyFile) {
+    where = Display(*options.keyFile);
+    code = ReadKeyFile(options.keyFile->c_str(), codec, &text, key, &converted);
   } else if (options.keyArgument != nullptr) {
     where = "--key";
     Warn("--key shows the key to other users and in the shell history; use --key-file or CORVANE_KEY");
@@ -73,7 +121,7 @@ int AcquireKey(Options& options, TextCodec& codec, bool confirm, SecureBytes* ke
   }
   if (code != kExitOk) return code;
 
-  switch (codec.Encode(text, key)) {
+  if (!converted) switch (codec.Encode(text, key)) {
     case TextCodec::Result::kNotValidText:
       return Report(kExitNotRepresentable, where, "the key is not valid text in " + codec.LocalName());
     case TextCodec::Result::kNotRepresentable:

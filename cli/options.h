@@ -1,6 +1,7 @@
 // The command line: subcommands, options, operands, and the help texts.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,7 +12,7 @@ namespace corvane::cli {
 enum class Command { kNone, kEncryptText, kDecryptText, kEncryptFile, kDecryptFile, kInspect };
 
 struct Operand {
-  NativeView value;
+  NativeString value;
   bool isStdin = false;  // "-" before "--"
 };
 
@@ -20,16 +21,16 @@ struct Options {
   bool help = false;
   bool version = false;
   std::vector<Operand> operands;
-  const NativeChar* keyFile = nullptr;
-  NativeChar* keyArgument = nullptr;  // writable, so that it can be scrubbed once read
-  const NativeChar* encoding = nullptr;
-  const NativeChar* output = nullptr;
+  std::optional<NativeString> keyFile;
+  NativeChar* keyArgument = nullptr;  // in argv, writable, so that it can be scrubbed once read
+  std::optional<NativeString> encoding;
+  std::optional<NativeString> output;
   bool quiet = false;
-  bool json = false;
+  bool json = false;  // inspect: JSON objects; text subcommands: JSON strings in and out
 };
 
-// Fills *options from argv (which must outlive it). Returns "" or the reason the
-// command line is not usable.
+// Fills *options from argv (which must outlive it: the --key text stays there). Returns
+// "" or the reason the command line is not usable.
 std::string ParseArguments(int argc, NativeChar** argv, Options* options);
 
 // The help text of a subcommand, or the general one for Command::kNone.

@@ -36,6 +36,11 @@ std::string Display(NativeView text);
 // Overwrites an argument that held a secret, where the system lets other processes read it.
 void ScrubArgument(NativeChar* argument);
 
+// ---- start ----
+// Makes sure the standard streams are open (POSIX: on /dev/null where the caller closed
+// one), so that no file the tool opens takes their place.
+void OpenStandardStreams();
+
 // ---- interruption (Ctrl+C, termination requests) ----
 // Also makes a closed pipe an ordinary write error (no SIGPIPE).
 void InstallInterruptHandlers();
@@ -95,6 +100,8 @@ class TextOutput {
   // The user's text and a line end; on Windows in the console's characters, or in
   // the ANSI code page (strictly) when the stream is not a console.
   Result TextLine(const UserText& text);
+  // Bytes as they are (UTF-8 JSON) and a line end.
+  Result BytesLine(const SecureBytes& bytes);
   Result Flush();
 
  private:
@@ -111,6 +118,8 @@ bool WriteDisplay(StdStream stream, const std::string& text);
 bool WriteStdoutBytes(const std::string& bytes);
 // Why the last write to standard output failed, in words ("no space left on the device").
 std::string StdoutWriteProblem();
+// How many bytes have reached standard output so far, for messages about failures.
+std::uint64_t BytesToStdout();
 
 // The system's description of one of its error codes (errno, or GetLastError()).
 std::string SystemErrorText(std::uint32_t code);
@@ -122,6 +131,12 @@ bool StdinBytesToText(const unsigned char* bytes, std::size_t n, UserText* text)
 bool FileBytesToText(const unsigned char* bytes, std::size_t n, UserText* text);
 // The name of that local encoding, for messages.
 std::string LocalEncodingName();
+
+// ---- key files ----
+// The content of a key file, no more than limit + 1 bytes (so that a larger or endless
+// one shows as too large): a regular file, or a pipe, FIFO or device read to its end
+// (`-k <(pass show corvane)`). On failure, *problem says why in words.
+FileStatus ReadKeySourceFile(const NativeChar* path, std::size_t limit, SecureBytes* content, std::string* problem);
 
 // ---- terminal ----
 enum class PromptResult { kOk, kNoTerminal, kInterrupted, kFailed };
@@ -144,9 +159,12 @@ class TemporaryFile final : public ByteReader, public ByteWriter {
   FileStatus Read(void* buffer, std::size_t n, std::size_t* got) override;
   // Where the file is made, for messages.
   static std::string Folder();
+  // The system's error code of the failed Create or Write.
+  std::uint32_t SystemError() const { return error_; }
 
  private:
   std::intptr_t handle_ = -1;
+  std::uint32_t error_ = 0;
 };
 
 }  // namespace corvane::cli

@@ -16,21 +16,28 @@ namespace {
 
 volatile sig_atomic_t g_interrupted = 0;
 int g_stdoutError = 0;  // errno of the last failed write to standard output
+std::uint64_t g_stdoutBytes = 0;  // bytes that reached standard output
 
 void OnInterrupt(int) { g_interrupted = 1; }
 
 constexpr std::size_t kChunk = std::size_t{1} << 30;
 
-// Writes everything; an interruption stops it.
-bool WriteAll(int fd, const unsigned char* data, std::size_t n) {
+// Writes everything; an interruption stops it, also one that cut a write short (the
+// next write would block again). *written counts what went out.
+bool WriteAll(int fd, const unsigned char* data, std::size_t n, std::uint64_t* written = nullptr) {
   while (n != 0) {
     const ssize_t done = ::write(fd, data, n < kChunk ? n : kChunk);
     if (done < 0) {
       if (errno == EINTR && !g_interrupted) continue;
       return false;
     }
+    if (written != nullptr) *written += static_cast<std::uint64_t>(done);
     data += done;
     n -= static_cast<std::size_t>(done);
+    if (n != 0 && g_interrupted) {
+      errno = EINTR;
+      return false;
+    }
   }
   return true;
 }
@@ -85,7 +92,7 @@ class Descriptor {
 };
 
 bool WriteStdout(const unsigned char* data, std::size_t n) {
-  if (WriteAll(1, data, n)) return true;
+  if (WriteAll(1, data, n, &g_stdoutBytes)) return true;
   g_stdoutError = errno;
   return false;
 }
@@ -98,6 +105,22 @@ void ScrubArgument(NativeChar* argument) {
   // /proc/PID/cmdline shows the argument memory itself.
   if (argument != nullptr) SecureWipe(argument, std::strlen(argument));
 }
+
+void OpenStandardStreams() {
+  // A descriptor of 0, 1 or 2 left closed by the caller would be taken by the next file
+  // the tool opens (the spool of a pipe, say), which would then receive standard output.
+  // On /dev/null, reading gives nothing and writing fails as a closed output should.
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int opened = ::open("/dev/null", O_RDONLY);  // read-only: writes to 1 and 2 fail
+    if (opened >= 0 && opened != fd) {
+      ::dup2(opened, fd);
+      ::close(opened);
+    }
+  }
+}
+
+std::uint64_t BytesToStdout() { return g_stdoutBytes; }
 
 void InstallInterruptHandlers() {
   struct sigaction action;
@@ -170,6 +193,15 @@ TextOutput::Result TextOutput::TextLine(const UserText& text) {
   return Append(&end, 1);
 }
 
+TextOutput::Result TextOutput::BytesLine(const SecureBytes& bytes) {
+  if (!bytes.empty()) {
+    const Result result = Append(bytes.data(), bytes.size());
+    if (result != Result::kOk) return result;
+  }
+  const unsigned char end = '\n';
+  return Append(&end, 1);
+}
+
 TextOutput::Result TextOutput::Flush() {
   if (buffer_.empty()) return Result::kOk;
   const bool ok = WriteStdout(buffer_.data(), buffer_.size());
@@ -207,6 +239,37 @@ bool StdinBytesToText(const unsigned char* bytes, std::size_t n, UserText* text)
 bool FileBytesToText(const unsigned char* bytes, std::size_t n, UserText* text) {
   text->assign(bytes, bytes + n);
   return true;
+}
+
+FileStatus ReadKeySourceFile(const NativeChar* path, std::size_t limit, SecureBytes* content, std::string* problem) {
+  content->clear();
+  // Opened once and blocking: a FIFO waits for its writer, as the user asked for it
+  // (a first non-blocking look would let a writer come and go before the real open).
+  const Descriptor fd(::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  const auto fail = [&](FileStatus status, int error) {
+    *problem = error == ENOENT   ? std::string("no such file")
+               : error == EACCES ? std::string("permission denied")
+               : error == EISDIR ? std::string("it is a folder")
+                                 : SystemErrorText(static_cast<std::uint32_t>(error));
+    return status;
+  };
+  if (fd.Get() < 0) return fail(FileStatus::CannotOpen, errno);
+  struct stat info;
+  if (::fstat(fd.Get(), &info) != 0) return fail(FileStatus::CannotOpen, errno);
+  if (S_ISDIR(info.st_mode)) return fail(FileStatus::CannotOpen, EISDIR);
+  unsigned char buffer[4096];
+  FileStatus status = FileStatus::Ok;
+  while (content->size() <= limit) {
+    std::size_t got = 0;
+    if (ReadSome(fd.Get(), buffer, sizeof buffer, &got) != FileStatus::Ok) {
+      status = fail(FileStatus::CannotRead, errno);
+      break;
+    }
+    if (got == 0) break;
+    content->insert(content->end(), buffer, buffer + got);
+  }
+  SecureWipe(buffer, sizeof buffer);
+  return status;
 }
 
 PromptResult ReadSecretFromTerminal(const char* prompt, UserText* answer) {
@@ -248,7 +311,10 @@ FileStatus TemporaryFile::Create() noexcept {
   try {
     std::string pattern = Folder() + "/corvane-XXXXXX";
     const int fd = ::mkstemp(&pattern[0]);
-    if (fd < 0) return FileStatus::CannotWrite;
+    if (fd < 0) {
+      error_ = static_cast<std::uint32_t>(errno);
+      return FileStatus::CannotWrite;
+    }
     ::unlink(pattern.c_str());  // anonymous from now on: nothing is left behind
     ::fcntl(fd, F_SETFD, FD_CLOEXEC);
     handle_ = fd;
@@ -260,8 +326,9 @@ FileStatus TemporaryFile::Create() noexcept {
 
 FileStatus TemporaryFile::Write(const void* data, std::size_t n) {
   if (handle_ < 0) return FileStatus::CannotWrite;
-  return WriteAll(static_cast<int>(handle_), static_cast<const unsigned char*>(data), n) ? FileStatus::Ok
-                                                                                          : FileStatus::CannotWrite;
+  if (WriteAll(static_cast<int>(handle_), static_cast<const unsigned char*>(data), n)) return FileStatus::Ok;
+  error_ = static_cast<std::uint32_t>(errno);
+  return FileStatus::CannotWrite;
 }
 
 FileStatus TemporaryFile::Rewind() noexcept {

@@ -5,12 +5,14 @@
 #include <cwchar>
 
 #include "cli/platform.h"
+#include "cli/report.h"
 
 namespace corvane::cli {
 namespace {
 
 volatile LONG g_interrupted = 0;
 DWORD g_stdoutError = 0;  // GetLastError() of the last failed write to standard output
+std::uint64_t g_stdoutBytes = 0;  // bytes that reached standard output
 
 // The output being written, and whether the console handler has removed it. The lock
 // keeps the handler from running while the main thread commits or abandons the file.
@@ -39,14 +41,16 @@ bool IsConsole(HANDLE h) {
   return h != nullptr && h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &mode) != 0;
 }
 
-bool WriteAll(HANDLE h, const unsigned char* data, std::size_t n) {
+bool WriteAll(HANDLE h, const unsigned char* data, std::size_t n, std::uint64_t* written = nullptr) {
   if (h == nullptr || h == INVALID_HANDLE_VALUE) {
     SetLastError(ERROR_INVALID_HANDLE);
     return false;
   }
   while (n != 0) {
     DWORD done = 0;
-    if (!WriteFile(h, data, n < kChunk ? static_cast<DWORD>(n) : kChunk, &done, nullptr) || done == 0) return false;
+    const BOOL ok = WriteFile(h, data, n < kChunk ? static_cast<DWORD>(n) : kChunk, &done, nullptr);
+    if (written != nullptr) *written += done;
+    if (!ok || done == 0) return false;
     data += done;
     n -= done;
   }
@@ -65,7 +69,7 @@ bool WriteConsoleText(HANDLE h, const wchar_t* text, std::size_t n) {
 }
 
 bool WriteStdout(const unsigned char* data, std::size_t n) {
-  if (WriteAll(StdHandle(StdStream::kOut), data, n)) return true;
+  if (WriteAll(StdHandle(StdStream::kOut), data, n, &g_stdoutBytes)) return true;
   g_stdoutError = GetLastError();
   return false;
 }
@@ -89,6 +93,17 @@ std::wstring FromUtf8(const std::string& text) {
   wide.resize(static_cast<std::size_t>(needed));
   MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], needed);
   return wide;
+}
+
+// LF line ends as CR LF.
+std::string WithCrLf(const std::string& text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 16);
+  for (char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
 }
 
 // Text of the user's streams and files into UTF-16, strictly.
@@ -172,6 +187,12 @@ BOOL WINAPI ConsoleControlHandler(DWORD event) {
   }
   return TRUE;
 }
+
+// A process started without standard handles has null ones: reads give nothing and
+// writes fail, and no file the tool opens can take their place.
+void OpenStandardStreams() {}
+
+std::uint64_t BytesToStdout() { return g_stdoutBytes; }
 
 void InstallInterruptHandlers() { SetConsoleCtrlHandler(ConsoleControlHandler, TRUE); }
 
@@ -264,7 +285,7 @@ TextOutput::Result TextOutput::Append(const unsigned char* data, std::size_t n) 
 }
 
 TextOutput::Result TextOutput::AsciiLine(const std::string& line) {
-  const std::string withEnd = line + '\n';
+  const std::string withEnd = line + "\r\n";
   return Append(reinterpret_cast<const unsigned char*>(withEnd.data()), withEnd.size());
 }
 
@@ -294,8 +315,18 @@ TextOutput::Result TextOutput::TextLine(const UserText& text) {
         usedDefault)
       return Result::kNotRepresentable;
   }
+  bytes.push_back('\r');
   bytes.push_back('\n');
   return Append(bytes.data(), bytes.size());
+}
+
+TextOutput::Result TextOutput::BytesLine(const SecureBytes& bytes) {
+  if (!bytes.empty()) {
+    const Result result = Append(bytes.data(), bytes.size());
+    if (result != Result::kOk) return result;
+  }
+  const unsigned char end[2] = {'\r', '\n'};
+  return Append(end, 2);
 }
 
 TextOutput::Result TextOutput::Flush() {
@@ -311,6 +342,10 @@ bool WriteDisplay(StdStream stream, const std::string& text) {
   bool ok = false;
   if (IsConsole(h)) {
     ok = WriteConsoleText(h, wide.data(), wide.size());
+  } else if (stream == StdStream::kOut) {
+    // Text to a file or pipe ends its lines as Windows tools do.
+    const std::string bytes = WithCrLf(Narrow(wide, CP_ACP));
+    ok = WriteAll(h, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), &g_stdoutBytes);
   } else {
     const std::string bytes = Narrow(wide, CP_ACP);
     ok = WriteAll(h, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
@@ -320,7 +355,8 @@ bool WriteDisplay(StdStream stream, const std::string& text) {
 }
 
 bool WriteStdoutBytes(const std::string& bytes) {
-  return WriteStdout(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+  const std::string text = WithCrLf(bytes);
+  return WriteStdout(reinterpret_cast<const unsigned char*>(text.data()), text.size());
 }
 
 std::string StdoutWriteProblem() {
@@ -355,6 +391,52 @@ bool FileBytesToText(const unsigned char* bytes, std::size_t n, UserText* text) 
 }
 
 std::string LocalEncodingName() { return "code page " + std::to_string(GetACP()); }
+
+FileStatus ReadKeySourceFile(const NativeChar* path, std::size_t limit, SecureBytes* content, std::string* problem) {
+  content->clear();
+  InputFile file;
+  const FileStatus status = file.Open(path);
+  if (status == FileStatus::OutOfMemory) return status;
+  if (status == FileStatus::Ok) {
+    std::uint64_t size = 0;
+    if (file.Size(&size) != FileStatus::Ok) {
+      *problem = DescribeProblem(file.Problem(), file.SystemError());
+      return FileStatus::CannotRead;
+    }
+    content->resize(static_cast<std::size_t>(size < limit ? size : limit + 1));
+    if (!content->empty() && file.ReadExact(content->data(), content->size()) != FileStatus::Ok) {
+      *problem = DescribeProblem(file.Problem(), file.SystemError());
+      return FileStatus::CannotRead;
+    }
+    return FileStatus::Ok;
+  }
+  if (file.Problem() != FileProblem::kNotRegular) {
+    *problem = DescribeProblem(file.Problem(), file.SystemError());
+    return FileStatus::CannotOpen;
+  }
+  // A named pipe or a device: read to its end.
+  const Handle h(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, 0, nullptr));
+  if (h.Get() == INVALID_HANDLE_VALUE) {
+    *problem = SystemErrorText(GetLastError());
+    return FileStatus::CannotOpen;
+  }
+  unsigned char buffer[4096];
+  FileStatus result = FileStatus::Ok;
+  while (content->size() <= limit) {
+    DWORD got = 0;
+    if (!ReadFile(h.Get(), buffer, sizeof buffer, &got, nullptr)) {
+      if (GetLastError() == ERROR_BROKEN_PIPE) break;  // the writer is done
+      *problem = SystemErrorText(GetLastError());
+      result = FileStatus::CannotRead;
+      break;
+    }
+    if (got == 0) break;
+    content->insert(content->end(), buffer, buffer + got);
+  }
+  SecureWipe(buffer, sizeof buffer);
+  return result;
+}
 
 PromptResult ReadSecretFromTerminal(const char* prompt, UserText* answer) {
   answer->clear();
@@ -398,7 +480,10 @@ FileStatus TemporaryFile::Create() noexcept {
   try {
     wchar_t folder[MAX_PATH + 1];
     const DWORD n = GetTempPathW(MAX_PATH + 1, folder);
-    if (n == 0 || n > MAX_PATH) return FileStatus::CannotWrite;
+    if (n == 0 || n > MAX_PATH) {
+      error_ = n == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE;
+      return FileStatus::CannotWrite;
+    }
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
       wchar_t name[64];
       std::swprintf(name, 64, L"corvane-%lx-%x.tmp", static_cast<unsigned long>(GetCurrentProcessId()),
@@ -411,7 +496,8 @@ FileStatus TemporaryFile::Create() noexcept {
         handle_ = reinterpret_cast<std::intptr_t>(h);
         return FileStatus::Ok;
       }
-      if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) break;
+      error_ = GetLastError();
+      if (error_ != ERROR_FILE_EXISTS && error_ != ERROR_ALREADY_EXISTS) break;
     }
     return FileStatus::CannotWrite;
   } catch (const std::bad_alloc&) {
@@ -420,9 +506,9 @@ FileStatus TemporaryFile::Create() noexcept {
 }
 
 FileStatus TemporaryFile::Write(const void* data, std::size_t n) {
-  return WriteAll(reinterpret_cast<HANDLE>(handle_), static_cast<const unsigned char*>(data), n)
-             ? FileStatus::Ok
-             : FileStatus::CannotWrite;
+  if (WriteAll(reinterpret_cast<HANDLE>(handle_), static_cast<const unsigned char*>(data), n)) return FileStatus::Ok;
+  error_ = GetLastError();
+  return FileStatus::CannotWrite;
 }
 
 FileStatus TemporaryFile::Rewind() noexcept {

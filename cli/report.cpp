@@ -14,7 +14,12 @@ int Report(ExitCode code, const std::string& where, const std::string& cause) {
 
 int ReportInterrupted() {
   ProgressBar::ClearActive();
-  WriteDisplay(StdStream::kErr, "corvane: interrupted; no output file was changed\n");
+  const std::uint64_t toStdout = BytesToStdout();
+  WriteDisplay(StdStream::kErr, "corvane: interrupted; no output file was changed" +
+                                    (toStdout == 0 ? std::string()
+                                                   : "; " + std::to_string(toStdout) +
+                                                         " bytes had gone to standard output") +
+                                    "\n");
   return kExitInterrupted;
 }
 

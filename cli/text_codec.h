@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli/platform.h"
+#include "cli/unicode_text.h"
 #include "common/secure_buffer.h"
 
 namespace corvane::cli {
@@ -31,6 +32,14 @@ class TextCodec {
   // Bytes of the encoding as the user's text: kNotValidText when they are not valid text
   // in the encoding, kNotRepresentable when the local encoding cannot hold a character.
   virtual Result Decode(const unsigned char* bytes, std::size_t n, UserText* text) = 0;
+  // Unicode text (a JSON string, a key file with a byte-order mark) as bytes of the
+  // encoding, and back; results as above, kNotRepresentable for a character the
+  // encoding (or, decoding, Unicode text) cannot hold.
+  virtual Result EncodeUnicode(const UnicodeText& text, SecureBytes* bytes) = 0;
+  virtual Result DecodeUnicode(const unsigned char* bytes, std::size_t n, UnicodeText* text) = 0;
+  // The encoding Unicode text becomes, for messages: Name(), but UTF-8 for the bytes as
+  // given.
+  virtual std::string UnicodeName() const { return Name(); }
   // The encoding's name, and the local one's, for messages.
   virtual std::string Name() const = 0;
   virtual std::string LocalName() const = 0;

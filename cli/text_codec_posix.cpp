@@ -26,7 +26,15 @@ class IdentityCodec final : public TextCodec {
     text->assign(bytes, bytes + n);
     return Result::kOk;
   }
+  // Without an encoding, Unicode text is taken in UTF-8, the form Linux uses for it.
+  Result EncodeUnicode(const UnicodeText& text, SecureBytes* bytes) override {
+    return EncodeUtf8(text, bytes) ? Result::kOk : Result::kNotRepresentable;
+  }
+  Result DecodeUnicode(const unsigned char* bytes, std::size_t n, UnicodeText* text) override {
+    return DecodeUtf8(bytes, n, text) ? Result::kOk : Result::kNotValidText;
+  }
   std::string Name() const override { return "the bytes as given"; }
+  std::string UnicodeName() const override { return "UTF-8"; }
   std::string LocalName() const override { return "the bytes as given"; }
 };
 
@@ -185,6 +193,24 @@ class IconvCodec final : public TextCodec {
     SecureBytes local;
     if (!Convert(toLocal_, utf32.data(), utf32.size(), &local)) return Result::kNotRepresentable;
     text->assign(local.begin(), local.end());
+    return Result::kOk;
+  }
+
+  Result EncodeUnicode(const UnicodeText& text, SecureBytes* bytes) override {
+    bytes->clear();
+    SecureBytes utf32;
+    for (char32_t c : text) {
+      if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) return Result::kNotRepresentable;
+      AppendCharacter(c, &utf32);
+    }
+    return FromUtf32(utf32, bytes) ? Result::kOk : Result::kNotRepresentable;
+  }
+
+  Result DecodeUnicode(const unsigned char* bytes, std::size_t n, UnicodeText* text) override {
+    text->clear();
+    SecureBytes utf32;
+    if (!ToUtf32(bytes, n, &utf32)) return Result::kNotValidText;
+    for (std::size_t i = 0; i < utf32.size() / 4; ++i) text->push_back(CharacterAt(utf32, i));
     return Result::kOk;
   }
 

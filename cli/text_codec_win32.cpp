@@ -47,6 +47,38 @@ class CodePageCodec final : public TextCodec {
                : Result::kNotValidText;
   }
 
+  // Through UTF-16, the form Windows holds strings in, as the component converts them.
+  Result EncodeUnicode(const UnicodeText& text, SecureBytes* bytes) override {
+    UserText utf16;
+    for (char32_t c : text) {
+      if (c >= 0x10000) {
+        utf16.push_back(static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10)));
+        utf16.push_back(static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+      } else {
+        utf16.push_back(static_cast<wchar_t>(c));
+      }
+    }
+    return Encode(utf16, bytes);
+  }
+
+  Result DecodeUnicode(const unsigned char* bytes, std::size_t n, UnicodeText* text) override {
+    text->clear();
+    UserText utf16;
+    const Result result = Decode(bytes, n, &utf16);
+    if (result != Result::kOk) return result;
+    for (std::size_t i = 0; i < utf16.size(); ++i) {
+      const char32_t c = static_cast<char16_t>(utf16[i]);
+      const char32_t next = i + 1 < utf16.size() ? static_cast<char16_t>(utf16[i + 1]) : 0;
+      if (c >= 0xD800 && c <= 0xDBFF && next >= 0xDC00 && next <= 0xDFFF) {
+        text->push_back(0x10000 + ((c - 0xD800) << 10) + (next - 0xDC00));
+        ++i;
+      } else {
+        text->push_back(c);
+      }
+    }
+    return Result::kOk;
+  }
+
   std::string Name() const override { return name_; }
   std::string LocalName() const override { return "UTF-16"; }
 

@@ -23,6 +23,7 @@ need_command i686-w64-mingw32-windres binutils-mingw-w64-i686
 need_command x86_64-w64-mingw32-widl mingw-w64-tools
 need_command i686-w64-mingw32-widl mingw-w64-tools
 need_file /usr/lib/wine/wine64 wine64
+need_file /usr/include/CLI/CLI.hpp libcli11-dev  # option parsing of the corvane tool, all builds
 need_file /usr/src/googletest/CMakeLists.txt googletest
 need_file /usr/share/i18n/locales/ja_JP locales
 need_command localedef libc-bin

@@ -29,6 +29,10 @@ struct ProcessRequest {
   std::filesystem::path workDir;  // empty: the current folder
   // Standard output is a pipe whose reading end is already closed (a reader that went away).
   bool stdoutClosedPipe = false;
+  // Standard output (and standard input, with StdinMode::kPipe) are pipes the test keeps:
+  // it writes with SendInput and reads with ReadOutputLine while the child runs, as a
+  // co-process is driven.
+  bool interactive = false;
   // Wait() kills the child after this long.
   int timeoutSeconds = 60;
 #ifndef _WIN32
@@ -40,6 +44,8 @@ struct ProcessRequest {
   std::vector<std::pair<std::string, std::string>> dialogue;
   // POSIX only: standard output goes to this file instead (for example /dev/full).
   std::string stdoutPath;
+  // POSIX only: the child starts with descriptor 1 (or 0 and 1) closed, as `>&-` does.
+  bool stdoutClosed = false, stdinClosed = false;
   // POSIX only: the child's address space limit in bytes (RLIMIT_AS), 0 for none.
   unsigned long long addressSpaceLimit = 0;
   // POSIX only: fills ProcessResult::peakMemoryKiB, through the probe program at this path.
@@ -64,6 +70,11 @@ class ChildProcess {
   // Waits for the end (at most the request's timeout; then it is killed and the result
   // says so).
   ProcessResult Wait();
+  // Interactive requests: writes to the child's standard input; reads its standard
+  // output until a line end arrives or timeoutMs pass (what came so far); ends the input.
+  void SendInput(const std::string& data);
+  std::string ReadOutputLine(int timeoutMs);
+  void CloseInput();
 #ifndef _WIN32
   // Sends SIGINT, as Ctrl+C does.
   void Interrupt();

@@ -58,6 +58,8 @@ std::string ReadAllFrom(int fd) {
 struct ChildProcess::State {
   pid_t pid = -1;
   int in = -1, out = -1, err = -1, master = -1;
+  int inputPipe = -1, outputPipe = -1;  // interactive: the parent's ends
+  bool outputIsPipe = false;
   std::vector<std::pair<std::string, std::string>> dialogue;
   std::string peakFile;
   int timeoutSeconds = 60;
@@ -70,8 +72,17 @@ ChildProcess::ChildProcess(const std::filesystem::path& program, const ProcessRe
   State& s = *state_;
   s.dialogue = request.dialogue;
   s.timeoutSeconds = request.timeoutSeconds;
-  s.out = request.stdoutPath.empty() ? TemporaryDescriptor()
-                                     : ::open(request.stdoutPath.c_str(), O_WRONLY | O_CLOEXEC);
+  int childOut = -1;
+  if (request.interactive) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");
+    s.outputPipe = fds[0];
+    s.out = childOut = fds[1];
+    s.outputIsPipe = true;
+  } else {
+    s.out = request.stdoutPath.empty() ? TemporaryDescriptor()
+                                       : ::open(request.stdoutPath.c_str(), O_WRONLY | O_CLOEXEC);
+  }
   if (s.out < 0) throw std::runtime_error("cannot open " + request.stdoutPath);
   s.err = TemporaryDescriptor();
   int closedPipe = -1;  // the writing end of a pipe nobody reads
@@ -82,7 +93,12 @@ ChildProcess::ChildProcess(const std::filesystem::path& program, const ProcessRe
     closedPipe = fds[1];
   }
   int pipeWrite = -1;
-  switch (request.stdinMode) {
+  if (request.interactive && request.stdinMode == StdinMode::kPipe) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");
+    s.in = fds[0];
+    s.inputPipe = fds[1];
+  } else switch (request.stdinMode) {
     case StdinMode::kNull:
       s.in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
       break;
@@ -140,6 +156,7 @@ ChildProcess::ChildProcess(const std::filesystem::path& program, const ProcessRe
   const rlimit addressSpace{static_cast<rlim_t>(request.addressSpaceLimit),
                            static_cast<rlim_t>(request.addressSpaceLimit)};
   const bool inTty = request.stdinTerminal, outTty = request.stdoutTerminal, errTty = request.stderrTerminal;
+  const bool inClosed = request.stdinClosed, outClosed = request.stdoutClosed;
 
   s.pid = ::fork();
   if (s.pid < 0) throw std::runtime_error("fork failed");
@@ -154,12 +171,22 @@ ChildProcess::ChildProcess(const std::filesystem::path& program, const ProcessRe
     ::dup2(outTty ? slave : closedPipe >= 0 ? closedPipe : s.out, 1);
     ::signal(SIGPIPE, SIG_DFL);  // as a shell starts a program
     ::dup2(errTty ? slave : s.err, 2);
+    if (outClosed) ::close(1);
+    if (inClosed) ::close(0);
     if (!workDir.empty() && ::chdir(workDir.c_str()) != 0) ::_exit(126);
     if (addressSpace.rlim_cur != 0 && ::setrlimit(RLIMIT_AS, &addressSpace) != 0) ::_exit(126);
     ::execve(argv[0], argv.data(), envp.data());
     ::_exit(127);
   }
   if (closedPipe >= 0) ::close(closedPipe);
+  if (childOut >= 0) {
+    ::close(childOut);
+    s.out = -1;
+  }
+  if (s.inputPipe >= 0) {
+    ::close(s.in);
+    s.in = -1;
+  }
   if (pipeWrite >= 0) {
     ::close(s.in);
     s.in = -1;
@@ -174,9 +201,33 @@ ChildProcess::~ChildProcess() {
     ::kill(s.pid, SIGKILL);
     ::waitpid(s.pid, nullptr, 0);
   }
-  for (int fd : {s.in, s.out, s.err, s.master})
+  for (int fd : {s.in, s.out, s.err, s.master, s.inputPipe, s.outputPipe})
     if (fd >= 0) ::close(fd);
   delete state_;
+}
+
+void ChildProcess::SendInput(const std::string& data) {
+  if (state_->inputPipe >= 0) WriteAll(state_->inputPipe, data);
+}
+
+void ChildProcess::CloseInput() {
+  if (state_->inputPipe >= 0) ::close(state_->inputPipe);
+  state_->inputPipe = -1;
+}
+
+std::string ChildProcess::ReadOutputLine(int timeoutMs) {
+  std::string line;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (state_->outputPipe >= 0 && (line.empty() || line.back() != '\n')) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    pollfd p{state_->outputPipe, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+    char c = 0;
+    if (::read(state_->outputPipe, &c, 1) != 1) break;
+    line += c;
+  }
+  return line;
 }
 
 void ChildProcess::Interrupt() {
@@ -238,7 +289,14 @@ ProcessResult ChildProcess::Wait() {
     }
     ::unlink(s.peakFile.c_str());
   }
-  s.result.out = ReadAllFrom(s.out);
+  if (s.outputIsPipe) {
+    CloseInput();
+    char buffer[65536];
+    for (ssize_t n; (n = ::read(s.outputPipe, buffer, sizeof buffer)) > 0;)
+      s.result.out.append(buffer, static_cast<std::size_t>(n));
+  } else {
+    s.result.out = ReadAllFrom(s.out);
+  }
   s.result.err += ReadAllFrom(s.err);
   return s.result;
 }

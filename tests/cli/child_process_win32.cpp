@@ -87,6 +87,7 @@ std::string ReadAllFrom(HANDLE h) {
 struct ChildProcess::State {
   PROCESS_INFORMATION process{};
   HANDLE in = INVALID_HANDLE_VALUE, out = INVALID_HANDLE_VALUE, err = INVALID_HANDLE_VALUE;
+  HANDLE inputPipe = INVALID_HANDLE_VALUE, outputPipe = INVALID_HANDLE_VALUE;  // interactive: the parent's ends
   std::thread writer;
   int timeoutSeconds = 60;
   bool waited = false;
@@ -96,9 +97,14 @@ struct ChildProcess::State {
 ChildProcess::ChildProcess(const std::filesystem::path& program, const ProcessRequest& request) : state_(new State) {
   State& s = *state_;
   s.timeoutSeconds = request.timeoutSeconds;
-  s.out = InheritableTemporaryFile();
-  s.err = InheritableTemporaryFile();
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  if (request.interactive) {
+    if (!CreatePipe(&s.outputPipe, &s.out, &inherit, 1 << 16)) throw std::runtime_error("CreatePipe failed");
+    SetHandleInformation(s.outputPipe, HANDLE_FLAG_INHERIT, 0);
+  } else {
+    s.out = InheritableTemporaryFile();
+  }
+  s.err = InheritableTemporaryFile();
   HANDLE closedPipe = INVALID_HANDLE_VALUE;  // the writing end of a pipe nobody reads
   if (request.stdoutClosedPipe) {
     HANDLE readEnd = INVALID_HANDLE_VALUE;
@@ -106,7 +112,10 @@ ChildProcess::ChildProcess(const std::filesystem::path& program, const ProcessRe
     CloseHandle(readEnd);
   }
   HANDLE pipeWrite = INVALID_HANDLE_VALUE;
-  switch (request.stdinMode) {
+  if (request.interactive && request.stdinMode == StdinMode::kPipe) {
+    if (!CreatePipe(&s.in, &s.inputPipe, &inherit, 1 << 16)) throw std::runtime_error("CreatePipe failed");
+    SetHandleInformation(s.inputPipe, HANDLE_FLAG_INHERIT, 0);
+  } else switch (request.stdinMode) {
     case StdinMode::kNull:
       s.in = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
       break;
@@ -176,6 +185,14 @@ ChildProcess::ChildProcess(const std::filesystem::path& program, const ProcessRe
     }
   }
   if (closedPipe != INVALID_HANDLE_VALUE) CloseHandle(closedPipe);
+  if (request.interactive) {  // only the child holds these ends now
+    if (s.inputPipe != INVALID_HANDLE_VALUE) {
+      CloseHandle(s.in);
+      s.in = INVALID_HANDLE_VALUE;
+    }
+    CloseHandle(s.out);
+    s.out = INVALID_HANDLE_VALUE;
+  }
   if (pipeWrite != INVALID_HANDLE_VALUE) {
     CloseHandle(s.in);
     s.in = INVALID_HANDLE_VALUE;
@@ -193,11 +210,39 @@ ChildProcess::~ChildProcess() {
     WaitForSingleObject(s.process.hProcess, INFINITE);
   }
   if (s.writer.joinable()) s.writer.join();
-  for (HANDLE h : {s.in, s.out, s.err})
+  for (HANDLE h : {s.in, s.out, s.err, s.inputPipe, s.outputPipe})
     if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
   if (s.process.hProcess != nullptr) CloseHandle(s.process.hProcess);
   if (s.process.hThread != nullptr) CloseHandle(s.process.hThread);
   delete state_;
+}
+
+void ChildProcess::SendInput(const std::string& data) {
+  if (state_->inputPipe != INVALID_HANDLE_VALUE) WriteAll(state_->inputPipe, data);
+}
+
+void ChildProcess::CloseInput() {
+  if (state_->inputPipe != INVALID_HANDLE_VALUE) CloseHandle(state_->inputPipe);
+  state_->inputPipe = INVALID_HANDLE_VALUE;
+}
+
+std::string ChildProcess::ReadOutputLine(int timeoutMs) {
+  std::string line;
+  const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs);
+  while (state_->outputPipe != INVALID_HANDLE_VALUE && (line.empty() || line.back() != '\n') &&
+         GetTickCount64() < deadline) {
+    DWORD available = 0;
+    if (!PeekNamedPipe(state_->outputPipe, nullptr, 0, nullptr, &available, nullptr)) break;
+    if (available == 0) {
+      Sleep(5);
+      continue;
+    }
+    char c = 0;
+    DWORD n = 0;
+    if (!ReadFile(state_->outputPipe, &c, 1, &n, nullptr) || n != 1) break;
+    line += c;
+  }
+  return line;
 }
 
 ProcessResult ChildProcess::Wait() {
@@ -213,7 +258,14 @@ ProcessResult ChildProcess::Wait() {
   if (s.writer.joinable()) s.writer.join();
   s.waited = true;
   s.result.exitCode = static_cast<int>(code);
-  s.result.out = ReadAllFrom(s.out);
+  if (s.outputPipe != INVALID_HANDLE_VALUE) {
+    CloseInput();
+    char buffer[65536];
+    DWORD n = 0;
+    while (ReadFile(s.outputPipe, buffer, sizeof buffer, &n, nullptr) && n != 0) s.result.out.append(buffer, n);
+  } else {
+    s.result.out = ReadAllFrom(s.out);
+  }
   s.result.err = ReadAllFrom(s.err) + s.result.err;
   return s.result;
 }

@@ -115,7 +115,7 @@ class CliAgainstComponent : public ::testing::Test {
     std::string expected;
     for (const std::wstring& text : texts) {
       args.push_back(Utf8(text));
-      expected += Utf8(EnCrypt(text)) + "\n";
+      expected += Utf8(EnCrypt(text)) + "\r\n";  // text lines end as Windows tools end them
     }
     const ProcessResult encrypted = Run(args);
     ASSERT_EQ(encrypted.exitCode, 0) << encrypted.err;
@@ -125,10 +125,10 @@ class CliAgainstComponent : public ::testing::Test {
     std::size_t start = 0;
     for (const std::wstring& text : texts) {
       const std::size_t end = encrypted.out.find('\n', start);
-      const std::string base64 = encrypted.out.substr(start, end - start);
+      const std::string base64 = encrypted.out.substr(start, end - 1 - start);
       start = end + 1;
       EXPECT_EQ(DeCrypt(std::wstring(base64.begin(), base64.end())), text);
-      lines += Ansi(text) + "\n";
+      lines += Ansi(text) + "\r\n";
     }
     const ProcessResult decrypted = Run({"decrypt-text"}, encrypted.out, StdinMode::kPipe);
     ASSERT_EQ(decrypted.exitCode, 0) << decrypted.err;
@@ -161,7 +161,7 @@ TEST_F(CliAgainstComponent, TextsGiveTheComponentsCiphertextInCodePage1252) {
   EXPECT_EQ(EnCrypt(controls), L"Uckp0msrwUg=");
   const ProcessResult tool = Run({"encrypt-text", "--encoding", "windows-1252", Utf8(controls)});
   ASSERT_EQ(tool.exitCode, 0) << tool.err;
-  EXPECT_EQ(tool.out, "Uckp0msrwUg=\n");
+  EXPECT_EQ(tool.out, "Uckp0msrwUg=\r\n");
 }
 
 TEST_F(CliAgainstComponent, FilesGiveTheComponentsBytesBothWays) {
@@ -249,7 +249,7 @@ TEST_F(CliAgainstComponent, Cp932TextsGiveTheComponentsCiphertext) {
   for (const wchar_t* refused : {L"\u00A5", L"\u2212", L"\u301C"}) EXPECT_EQ(EnCrypt(refused), L"<status -102>");
   const ProcessResult r = Run({"encrypt-text", "--encoding", "windows-1252", Utf8(L"caf\u00E9")});
   ASSERT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(r.out, "dnpeF6ec0/I=\n");
+  EXPECT_EQ(r.out, "dnpeF6ec0/I=\r\n");
 }
 
 }  // namespace

@@ -157,7 +157,7 @@ TEST_F(CliNative, UnwritableStandardOutputFailsWithCode6) {
 
 // ---- inputs that are not regular files ----
 
-TEST_F(CliNative, FifosAsInputOrKeyFileAreRefusedWithoutWaiting) {
+TEST_F(CliNative, FifosAsInputAreRefusedWithoutWaiting) {
   ASSERT_EQ(::mkfifo((dir_.Path() / "fifo").c_str(), 0600), 0);
   ProcessRequest request;
   request.env["CORVANE_KEY"] = "k";
@@ -168,14 +168,65 @@ TEST_F(CliNative, FifosAsInputOrKeyFileAreRefusedWithoutWaiting) {
   EXPECT_EQ(r.err, "corvane: fifo: cannot open the input file" + cause);
   r = Run({"inspect", "fifo"}, request);
   EXPECT_EQ(r.exitCode, 4);
-  r = Run({"encrypt-text", "-k", "fifo", "text"}, request);
-  EXPECT_EQ(r.exitCode, 3);
-  EXPECT_EQ(r.err, "corvane: fifo: cannot open the key file" + cause);
   // A device reads as endless (or no) data: refused the same way.
   r = Run({"encrypt-file", "/dev/zero", "-o", "zero.bf"}, request);
   EXPECT_EQ(r.exitCode, 4);
   EXPECT_EQ(r.err, "corvane: /dev/zero: cannot open the input file" + cause);
   EXPECT_EQ(Names(), std::vector<std::string>{"fifo"});
+}
+
+// A key may come from a secret manager through a pipe: `-k <(pass show x)`, or a FIFO.
+// It is read to its end, up to the size limit.
+TEST_F(CliNative, KeysComeFromPipesAndFifos) {
+  ASSERT_EQ(::mkfifo((dir_.Path() / "fifo").c_str(), 0600), 0);
+  std::thread writer([path = dir_.Path() / "fifo"] {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) return;
+    std::fputs("fifo key\n", f);
+    std::fclose(f);
+  });
+  ProcessRequest request;
+  request.timeoutSeconds = 20;
+  ProcessResult r = Run({"encrypt-text", "-k", "fifo", "text"}, request);
+  writer.join();
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, ComponentText("fifo key", "text") + "\n");
+  EXPECT_EQ(r.err, "");
+  // A descriptor of the process's own, as bash's <(...) gives: standard input here.
+  request.input = "piped key\n";
+  request.stdinMode = StdinMode::kPipe;
+  r = Run({"encrypt-text", "-k", "/dev/stdin", "text"}, request);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, ComponentText("piped key", "text") + "\n");
+  // An endless source stops at the limit.
+  r = Run({"encrypt-text", "-k", "/dev/zero", "text"}, request);
+  EXPECT_EQ(r.exitCode, 3);
+  EXPECT_EQ(r.err, "corvane: /dev/zero: the key file is larger than 64 KiB; it should hold the key on its first line\n");
+}
+
+// ---- closed standard streams ----
+
+// With descriptor 1 closed, no file of the tool's own (the spool of a pipe's ciphertext)
+// may become its standard output: the output is lost, and that is exit code 6.
+TEST_F(CliNative, AClosedStandardOutputFailsWithCode6) {
+  for (std::size_t size : {std::size_t{100}, std::size_t{3} << 20}) {
+    SCOPED_TRACE(size);
+    ProcessRequest request;
+    request.env["CORVANE_KEY"] = "k";
+    request.input.assign(size, 'x');
+    request.stdinMode = StdinMode::kPipe;
+    request.stdoutClosed = true;
+    const ProcessResult r = Run({"encrypt-file", "-q", "-"}, request);
+    EXPECT_EQ(r.exitCode, 6) << r.err;
+    EXPECT_EQ(r.err.rfind("corvane: standard output: cannot write: ", 0), 0u) << r.err;
+  }
+  // A closed standard input is an empty one.
+  ProcessRequest request;
+  request.env["CORVANE_KEY"] = "k";
+  request.stdinClosed = true;
+  const ProcessResult r = Run({"encrypt-text"}, request);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "");
 }
 
 // ---- replacing files ----
@@ -387,10 +438,40 @@ TEST_F(CliNative, TextLinesAreLimitedTo64MiB) {
   request.env["CORVANE_KEY"] = "k";
   request.input.assign(64 * kMiB + 1, 'a');
   request.stdinMode = StdinMode::kPipe;
-  const ProcessResult r = Run({"encrypt-text"}, request);
+  ProcessResult r = Run({"encrypt-text"}, request);
   EXPECT_EQ(r.exitCode, 5);
   EXPECT_EQ(r.err, "corvane: standard input, line 1: the line is longer than 64 MiB\n");
   EXPECT_EQ(r.out, "");
+  // The limit is the text's on both sides: the longest text comes back.
+  request.input.assign(64 * kMiB, 'a');
+  r = Run({"encrypt-text"}, request);
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  request.input = r.out;
+  r = Run({"decrypt-text"}, request);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out.size(), 64 * kMiB + 1);
+}
+
+// Interrupted while writing to standard output: the message says how much went there.
+TEST_F(CliNative, AnInterruptionSaysHowMuchWentToStandardOutput) {
+  ProcessRequest request;
+  request.env["CORVANE_KEY"] = "k";
+  request.input.resize(16 * kMiB);
+  for (std::size_t i = 0; i < request.input.size(); ++i)  // blocks that differ: line ends soon
+    request.input[i] = static_cast<char>(i ^ (i >> 8) ^ (i >> 16));
+  request.stdinMode = StdinMode::kFile;
+  request.interactive = true;  // nobody reads standard output until the end
+  request.args = {"encrypt-file", "-q", "-"};
+  request.workDir = dir_.Path();
+  test::ChildProcess child(fs::path(CORVANE_CLI_PATH), request);
+  const std::string begun = child.ReadOutputLine(20000);
+  EXPECT_FALSE(begun.empty()) << "it has begun to write";
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  child.Interrupt();
+  const ProcessResult r = child.Wait();
+  EXPECT_EQ(r.exitCode, 130) << r.err;
+  EXPECT_EQ(r.err, "corvane: interrupted; no output file was changed; " + std::to_string(begun.size() + r.out.size()) +
+                       " bytes had gone to standard output\n");
 }
 
 // ---- interruption ----

@@ -71,8 +71,32 @@ class Cli : public ::testing::Test {
   ProcessResult Run(const std::vector<std::string>& args, ProcessRequest request = {}) {
     request.args = args;
     request.workDir = dir_.Path();
-    return test::RunProcess(fs::path(CORVANE_CLI_PATH), request);
+    ProcessResult r = test::RunProcess(fs::path(CORVANE_CLI_PATH), request);
+#ifdef _WIN32
+    // Text on standard output ends its lines with CR LF on Windows; the tests compare
+    // the lines. Encrypted and decrypted files on standard output are bytes.
+    const bool text = args.empty() || (args[0] != "encrypt-file" && args[0] != "decrypt-file") ||
+                      std::find(args.begin(), args.end(), "--help") != args.end() ||
+                      std::find(args.begin(), args.end(), "--version") != args.end();
+    if (text) r.out = FromCrLf(r.out);
+#endif
+    return r;
   }
+#ifdef _WIN32
+  static std::string FromCrLf(const std::string& out) {
+    std::string lines;
+    for (std::size_t i = 0; i < out.size(); ++i) {
+      if (out[i] == '\r' && i + 1 < out.size() && out[i + 1] == '\n') {
+        lines += '\n';
+        ++i;
+        continue;
+      }
+      EXPECT_FALSE(out[i] == '\n') << "a line end without CR: " << out;
+      lines += out[i];
+    }
+    return lines;
+  }
+#endif
   ProcessResult RunWithInput(const std::vector<std::string>& args, const std::string& input,
                              StdinMode mode = StdinMode::kPipe) {
     ProcessRequest request;
@@ -281,14 +305,18 @@ TEST_F(Cli, EveryKeySourceGivesTheSameKey) {
     std::string keyFile;  // written to key.txt when not empty
     std::vector<std::string> options;
     bool env;
+    const char* note;  // the line on standard error, or null for none
   };
   const std::vector<Case> cases = {
-      {"key file with LF", "my key\n", {"-k", "key.txt"}, false},
-      {"key file with CR LF and more lines", "my key\r\nignored\n", {"--key-file", "key.txt"}, false},
-      {"key file without line end", "my key", {"-kkey.txt"}, false},
-      {"key file whose key ends at a zero byte", std::string("my key\0rest", 11), {"-k", "key.txt"}, false},
-      {"environment", "", {}, true},
-      {"key file before the environment", "my key\n", {"-k", "key.txt"}, true},
+      {"key file with LF", "my key\n", {"-k", "key.txt"}, false, nullptr},
+      {"key file with CR LF and empty lines after", "my key\r\n\r\n\n", {"--key-file", "key.txt"}, false, nullptr},
+      {"key file with more lines", "my key\r\nignored\n", {"--key-file", "key.txt"}, false,
+       "corvane: warning: key.txt: only the first line is the key; the file has more lines\n"},
+      {"key file without line end", "my key", {"-kkey.txt"}, false, nullptr},
+      {"key file whose key ends at a zero byte", std::string("my key\0rest", 11), {"-k", "key.txt"}, false,
+       "corvane: warning: key.txt: the key ends at a zero byte, before the end of its line\n"},
+      {"environment", "", {}, true, nullptr},
+      {"key file before the environment", "my key\n", {"-k", "key.txt"}, true, nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -299,7 +327,8 @@ TEST_F(Cli, EveryKeySourceGivesTheSameKey) {
     args.insert(args.end(), c.options.begin(), c.options.end());
     args.push_back("text");
     const ProcessResult r = Run(args, request);
-    ExpectSuccess(r);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, c.note != nullptr ? c.note : "");
     EXPECT_EQ(r.out, expected);
   }
   // --key works, with a warning.
@@ -346,7 +375,15 @@ TEST_F(Cli, UsageErrorsFailWithCode2) {
       {{"encrypt-file", "a", "b", "-o", "c"}, "--output names one output file, but 2 files are given"},
       {{"encrypt-text", "-", "-"}, "standard input ('-') can be read only once"},
       {{"encrypt-text", "--key", "k", "--key-file", "f", "x"}, "give the key once"},
-      {{"encrypt-text", "-k", "a", "-k", "b"}, "-k is given twice"},
+      {{"encrypt-text", "-k", "a", "-k", "b"}, "--key-file is given twice"},
+      {{"encrypt-text", "--key", "a", "--key=b"}, "--key is given twice"},
+      {{"inspect", "--json=1", "x.bf"}, "--json takes no value"},
+      {{"-V"}, "unknown option '-V'"},
+      {{"encrypt-text", "-V", "x"}, "unknown option '-V'"},
+      {{"encrypt-file", "-qz", "x"}, "unknown option '-z'"},
+      {{"encrypt-file", "-qk"}, "-k needs a value"},
+      {{"encrypt-text", "--encoding="}, "--encoding needs a value that is not empty"},
+      {{"help", "inspect", "inspect"}, "help takes one subcommand at most"},
       {{"encrypt-text", "--encoding", "no-such-encoding", "x"}, "unknown encoding 'no-such-encoding'"},
       {{"encrypt-text", "--encoding", "utf-16", "x"}, "encoding 'utf-16' cannot be used"},
       {{"help", "nothing"}, "unknown subcommand 'nothing'"},
@@ -682,6 +719,225 @@ TEST_F(Cli, EncodingsGiveTheCiphertextOfThatCodePage) {
   const ProcessResult r = Run({"decrypt-text", "-e", "utf-8", ComponentText("TESTKEY", "\xFF\xFE")}, request);
   ExpectFailure(r, 9, "argument 1: the decrypted bytes are not valid utf-8 text");
 }
+
+// ---- options ----
+
+// Short options bundle as getopt's do, --version works after a subcommand too, and "--"
+// ends the options.
+TEST_F(Cli, OptionsBundleAndVersionWorksAnywhere) {
+  WriteKey("my key");
+  Write("plain", "content");
+  const Bytes expected = ComponentFile("my key", AsBytes("content"));
+  ExpectSuccess(Run({"encrypt-file", "-qk", "key.txt", "plain"}));
+  EXPECT_EQ(Read("plain.bf"), expected);
+  ExpectSuccess(Run({"encrypt-file", "-qo", "x.bf", "-k", "key.txt", "plain"}));
+  EXPECT_EQ(Read("x.bf"), expected);
+  ExpectSuccess(Run({"encrypt-file", "-qokey-named.bf", "plain", "--key-file=key.txt"}));
+  EXPECT_EQ(Read("key-named.bf"), expected);
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"--version"}, {"encrypt-text", "--version"}, {"inspect", "x.bf", "--version"}}) {
+    SCOPED_TRACE(args.back());
+    const ProcessResult r = Run(args);
+    ExpectSuccess(r);
+    EXPECT_EQ(r.out.rfind("corvane ", 0), 0u) << r.out;
+  }
+  // After "--", "--version" and "-q" are texts.
+  ProcessResult r = RunWithKey({"encrypt-text", "--", "--version", "-q"}, "k");
+  ExpectSuccess(r);
+  EXPECT_EQ(r.out, ComponentText("k", "--version") + "\n" + ComponentText("k", "-q") + "\n");
+  r = RunWithKey({"encrypt-text", "-k", "--", "x"}, "k");  // a value may look like "--"
+  ExpectFailure(r, 3, "--: cannot open the key file: no such file");
+}
+
+// ---- key files as editors and secret managers write them ----
+
+std::string Utf16(const std::string& ascii, bool bigEndian) {
+  std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+  for (char c : ascii) {
+    if (bigEndian) out += '\0';
+    out += c;
+    if (!bigEndian) out += '\0';
+  }
+  return out;
+}
+
+TEST_F(Cli, KeyFilesWithAByteOrderMarkAreReadAsText) {
+  const std::string expected = ComponentText("my key", "text") + "\n";
+  struct Case {
+    const char* name;
+    std::string content;
+    const char* form;
+  };
+  const std::vector<Case> cases = {
+      {"UTF-8", "\xEF\xBB\xBFmy key\r\n", "UTF-8"},
+      {"UTF-16 LE (Notepad's Unicode)", Utf16("my key\r\n", false), "UTF-16"},
+      {"UTF-16 BE", Utf16("my key", true), "UTF-16"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Write("key.txt", c.content);
+    const ProcessResult r = Run({"encrypt-text", "-k", "key.txt", "text"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, expected);
+    EXPECT_EQ(r.err.rfind(std::string("corvane: key.txt: the key file is ") + c.form +
+                              " text (it starts with a byte-order mark); the key is that text in ",
+                          0),
+              0u)
+        << r.err;
+  }
+  // The text is converted as --encoding says: "clé" gives the bytes of code page 1252.
+  ProcessRequest request;
+#ifndef _WIN32
+  request.env["LC_ALL"] = "C.UTF-8";
+#endif
+  for (const std::string& content : {std::string("\xFF\xFE" "c\0l\0\xE9\0", 8), std::string("\xEF\xBB\xBF" "cl\xC3\xA9")}) {
+    Write("key.txt", content);
+    const ProcessResult r = Run({"encrypt-text", "-e", "windows-1252", "-k", "key.txt", "text"}, request);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, ComponentText("cl\xE9", "text") + "\n");
+    EXPECT_NE(r.err.find("the key is that text in windows-1252"), std::string::npos) << r.err;
+  }
+  // A UTF-16 file cut in the middle of a character is not text.
+  Write("key.txt", std::string("\xFF\xFEm\0y", 5));
+  ExpectFailure(Run({"encrypt-text", "-k", "key.txt", "text"}), 9, "key.txt: the key file is not valid UTF-16 text");
+}
+
+// ---- one text per line ----
+
+TEST_F(Cli, JsonLinesKeepOneTextPerLineBothWays) {
+  // Texts with line breaks, quotes, tabs and nothing at all: one JSON string a line.
+  const std::vector<std::pair<std::string, std::string>> texts = {
+      {"two\nlines", "\"two\\nlines\""},
+      {"CR LF\r\n", "\"CR LF\\r\\n\""},
+      {"", "\"\""},
+      {"tab\t \"quoted\" \\", "\"tab\\t \\\"quoted\\\" \\\\\""},
+  };
+  std::string input, expected;
+  for (const auto& [text, json] : texts) {
+    input += json + "\n";
+    expected += "\"" + ComponentText("TESTKEY", text) + "\"\n";
+  }
+  ProcessRequest request;
+  request.env["CORVANE_KEY"] = "TESTKEY";
+  request.input = input;
+  request.stdinMode = StdinMode::kPipe;
+  ProcessResult r = Run({"encrypt-text", "--json"}, request);
+  ExpectSuccess(r);
+  EXPECT_EQ(r.out, expected);
+  request.input = r.out;
+  r = Run({"decrypt-text", "--json"}, request);
+  ExpectSuccess(r);
+  EXPECT_EQ(r.out, input);
+
+  // \u escapes are characters, converted as --encoding says; output is UTF-8.
+  request.input = "\"caf\\u00e9\"\n";
+  r = Run({"encrypt-text", "--json", "-e", "windows-1252"}, request);
+  ExpectSuccess(r);
+  EXPECT_EQ(r.out, "\"dnpeF6ec0/I=\"\n");
+  r = Run({"decrypt-text", "--json", "-e", "windows-1252", "dnpeF6ec0/I="}, request);
+  ExpectSuccess(r);
+  EXPECT_EQ(r.out, "\"caf\xC3\xA9\"\n");
+
+  // A line that is not one JSON string is refused with its line number.
+  request.input = "\"good\"\nbare text\n";
+  r = Run({"encrypt-text", "--json"}, request);
+  ExpectFailure(r, 9, "standard input, line 2: not one JSON string");
+  EXPECT_EQ(r.out, "\"" + ComponentText("TESTKEY", "good") + "\"\n");
+}
+
+TEST_F(Cli, DecryptTextWarnsWhenATextTakesMoreThanOneLine) {
+  ProcessRequest request;
+  request.args = {"decrypt-text", ComponentText("k", "row one\nstill row one")};
+  request.env["CORVANE_KEY"] = "k";
+  const ProcessResult r = test::RunProcess(fs::path(CORVANE_CLI_PATH), request);  // the bytes as written
+  EXPECT_EQ(r.exitCode, 0);
+#ifdef _WIN32
+  EXPECT_EQ(r.out, "row one\nstill row one\r\n");  // the text's own line break is text
+#else
+  EXPECT_EQ(r.out, "row one\nstill row one\n");
+#endif
+  EXPECT_EQ(r.err,
+            "corvane: warning: argument 1: the text holds a line break, so it takes more than one line; --json "
+            "keeps one text per line\n");
+}
+
+// ---- answers on a pipe ----
+
+// A program that writes a line and waits for its answer gets it at once: each answer is
+// written out before the tool waits for more input.
+TEST_F(Cli, TextAnswersComeLineByLineOnAPipe) {
+  for (const char* command : {"encrypt-text", "decrypt-text"}) {
+    SCOPED_TRACE(command);
+    const bool encrypt = std::string(command) == "encrypt-text";
+    ProcessRequest request;
+    request.args = {command};
+    request.workDir = dir_.Path();
+    request.env["CORVANE_KEY"] = "TESTKEY";
+    request.stdinMode = StdinMode::kPipe;
+    request.interactive = true;
+    test::ChildProcess child(fs::path(CORVANE_CLI_PATH), request);
+    for (const char* text : {"hello", "world"}) {
+      const std::string cipher = ComponentText("TESTKEY", text);
+      child.SendInput((encrypt ? std::string(text) : cipher) + "\n");
+      std::string line = child.ReadOutputLine(20000);
+      if (line.size() >= 2 && line[line.size() - 2] == '\r') line.erase(line.size() - 2, 1);
+      EXPECT_EQ(line, (encrypt ? cipher : std::string(text)) + "\n");
+    }
+    child.CloseInput();
+    ExpectSuccess(child.Wait());
+  }
+}
+
+// ---- spool ----
+
+TEST_F(Cli, ASpoolThatCannotBeMadeNamesTheCause) {
+  ProcessRequest request;
+  request.env["CORVANE_KEY"] = "k";
+  request.input = AsString(Pattern(3 << 20));  // beyond the part kept in memory
+  request.stdinMode = StdinMode::kPipe;
+#ifdef _WIN32
+  const std::string folder = "C:\\no-such-folder-for-corvane";
+  request.env["TMP"] = folder;
+  request.env["TEMP"] = folder;
+#else
+  const std::string folder = (dir_.Path() / "no-such-folder").string();
+  request.env["TMPDIR"] = folder;
+#endif
+  const ProcessResult r = Run({"encrypt-file", "-", "-o", "out.bf"}, request);
+  ExpectFailure(r, 6, "temporary file in " + folder);
+  EXPECT_NE(r.err.find(": cannot create it: "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("(error "), std::string::npos) << r.err;
+  EXPECT_FALSE(Exists("out.bf"));
+}
+
+#ifdef _WIN32
+// Text to a file or pipe ends its lines as Windows tools do; encrypted files stay bytes.
+TEST_F(Cli, WindowsTextLinesEndWithCrLf) {
+  Write("exact.bf", test::EncryptedFile(9, Bytes(16, 1)));
+  const auto RunWithKey = [&](const std::vector<std::string>& args, const std::string& key) {
+    ProcessRequest request;
+    request.args = args;
+    request.workDir = dir_.Path();
+    request.env["CORVANE_KEY"] = key;
+    return test::RunProcess(fs::path(CORVANE_CLI_PATH), request);
+  };
+  const auto Run = [&](const std::vector<std::string>& args) { return RunWithKey(args, "k"); };
+  ProcessResult r = RunWithKey({"encrypt-text", "a", "b"}, "k");
+  ExpectSuccess(r);
+  EXPECT_EQ(r.out, ComponentText("k", "a") + "\r\n" + ComponentText("k", "b") + "\r\n");
+  r = RunWithKey({"decrypt-text", ComponentText("k", "a")}, "k");
+  EXPECT_EQ(r.out, "a\r\n");
+  r = RunWithKey({"decrypt-text", "--json", ComponentText("k", "a")}, "k");
+  EXPECT_EQ(r.out, "\"a\"\r\n");
+  r = Run({"inspect", "exact.bf"});
+  EXPECT_EQ(r.out.substr(r.out.size() - 2), "\r\n");
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1);
+  r = Run({"--version"});
+  EXPECT_EQ(r.out.substr(r.out.size() - 2), "\r\n");
+  r = Run({"--help"});
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), std::count(r.out.begin(), r.out.end(), '\r'));
+}
+#endif
 
 // ---- help and version ----
 
