@@ -36,24 +36,6 @@ bool IsRefusedTarget(FileProblem problem) {
 
 int ReportStdoutFailure() { return Report(kExitCannotWrite, kStdoutName, "cannot write: " + StdoutWriteProblem()); }
 
-class FileReader final : public ByteReader {
- public:
-  explicit FileReader(InputFile& file) : file_(file) {}
-  FileStatus Read(void* buffer, std::size_t n, std::size_t* got) override { return file_.Read(buffer, n, got); }
-
- private:
-  InputFile& file_;
-};
-
-class FileWriter final : public ByteWriter {
- public:
-  explicit FileWriter(AtomicOutputFile& file) : file_(file) {}
-  FileStatus Write(const void* data, std::size_t n) override { return file_.Write(data, n); }
-
- private:
-  AtomicOutputFile& file_;
-};
-
 // Reads until n bytes are there or the input ends.
 FileStatus ReadUpTo(ByteReader& reader, unsigned char* buffer, std::size_t n, std::size_t* got) {
   *got = 0;
@@ -132,7 +114,7 @@ class Input {
   std::string name_;
   NativeString path_;
   InputFile file_;
-  FileReader fileReader_;
+  InputFileReader fileReader_;
   StdinReader stdin_;
   bool sizeKnown_ = false;
   std::uint64_t size_ = 0;
@@ -228,7 +210,7 @@ class Output {
   NativeString path_;
   std::string name_;
   AtomicOutputFile file_;
-  FileWriter fileWriter_;
+  OutputFileWriter fileWriter_;
   CountingStdout stdout_;
 };
 

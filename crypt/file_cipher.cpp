@@ -31,24 +31,6 @@ std::int32_t FromFileStatus(FileStatus status, std::int32_t otherwise) {
   return status == FileStatus::OutOfMemory ? STATUS_OUT_OF_MEMORY : otherwise;
 }
 
-class InputReader final : public ByteReader {
- public:
-  explicit InputReader(InputFile& file) : file_(file) {}
-  FileStatus Read(void* buffer, std::size_t n, std::size_t* got) override { return file_.Read(buffer, n, got); }
-
- private:
-  InputFile& file_;
-};
-
-class OutputWriter final : public ByteWriter {
- public:
-  explicit OutputWriter(AtomicOutputFile& file) : file_(file) {}
-  FileStatus Write(const void* data, std::size_t n) override { return file_.Write(data, n); }
-
- private:
-  AtomicOutputFile& file_;
-};
-
 // The input, opened and measured: the statuses that SFileReadA gives for the same
 // conditions (-104 cannot open, -105 cannot measure or too large).
 std::int32_t OpenInput(const char* path, std::uint64_t maxSize, InputFile& file, std::uint64_t* size) {
@@ -65,8 +47,8 @@ std::int32_t WriteOutput(const char* outputPath, InputFile& input, Stream stream
   AtomicOutputFile output;
   const FileStatus created = output.Create(outputPath);
   if (created != FileStatus::Ok) return FromFileStatus(created, STATUS_CANNOT_WRITE_OUTPUT);
-  InputReader reader(input);
-  OutputWriter writer(output);
+  InputFileReader reader(input);
+  OutputFileWriter writer(output);
   switch (stream(reader, writer)) {
     case StreamStatus::kOk:
       break;

@@ -71,6 +71,25 @@ class ByteWriter {
   ~ByteWriter() = default;
 };
 
+// A stream over an open input file and over the temporary file of an output.
+class InputFileReader final : public ByteReader {
+ public:
+  explicit InputFileReader(InputFile& file) : file_(file) {}
+  FileStatus Read(void* buffer, std::size_t n, std::size_t* got) override { return file_.Read(buffer, n, got); }
+
+ private:
+  InputFile& file_;
+};
+
+class OutputFileWriter final : public ByteWriter {
+ public:
+  explicit OutputFileWriter(AtomicOutputFile& file) : file_(file) {}
+  FileStatus Write(const void* data, std::size_t n) override { return file_.Write(data, n); }
+
+ private:
+  AtomicOutputFile& file_;
+};
+
 // Told after every chunk how many input bytes are done; returning false stops the stream.
 class StreamObserver {
  public:
