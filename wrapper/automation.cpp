@@ -353,7 +353,7 @@ HRESULT PutProperty(IDispatch* object, const wchar_t* prog_id, const wchar_t* me
 }
 
 HRESULT TakeResultBytes(UniqueVariant& result, const wchar_t* prog_id, const wchar_t* member, UniqueSafeArray& bytes,
-                        Failure& failure) {
+                        Failure& failure, const SAFEARRAY* argument) {
   // A callee may hand its result by reference, to a value it keeps: that value is read
   // where it stands and copied.
   const VARIANT* v = result.Get();
@@ -376,8 +376,9 @@ HRESULT TakeResultBytes(UniqueVariant& result, const wchar_t* prog_id, const wch
     if (IsByteVector(array)) {
       // Only an array in the result VARIANT itself is the wrapper's to take over. One
       // reached through a reference, to a VARIANT or to an array, stays the callee's,
-      // which frees it when it goes.
-      if (v == result.Get() && !by_reference) {
+      // which frees it when it goes. Nor is the array of the call's own argument, which a
+      // component that works in place may hand back as its result: the wrapper holds it already.
+      if (v == result.Get() && !by_reference && array != argument) {
         bytes.Reset(array);
         V_VT(result.Get()) = VT_EMPTY;
         return S_OK;
@@ -385,6 +386,8 @@ HRESULT TakeResultBytes(UniqueVariant& result, const wchar_t* prog_id, const wch
       SAFEARRAY* copy = nullptr;
       const HRESULT hr = SafeArrayCopy(array, &copy);
       bytes.Reset(copy);
+      // The argument's array handed back by value: the result does not own it a second time.
+      if (v == result.Get() && !by_reference) V_VT(result.Get()) = VT_EMPTY;
       if (FAILED(hr)) {
         return failure.Set(hr, prog_id).Append(L".").Append(member).Append(L"'s result could not be copied: ")
             .AppendReason(hr)

@@ -69,9 +69,10 @@ HRESULT PutProperty(IDispatch* object, const wchar_t* prog_id, const wchar_t* me
 // bytes), by value or by reference. Only an array held by result itself is taken over;
 // one reached through a reference (VT_BYREF | VT_ARRAY, or VT_BYREF | VT_VARIANT to a
 // VARIANT the callee keeps) is copied, for the callee frees it. Anything else fails with
-// DISP_E_TYPEMISMATCH.
+// DISP_E_TYPEMISMATCH. argument: the array the call was given by reference, if any; a
+// result that is that same array is copied too (one array must not have two owners).
 HRESULT TakeResultBytes(UniqueVariant& result, const wchar_t* prog_id, const wchar_t* member, UniqueSafeArray& bytes,
-                        Failure& failure);
+                        Failure& failure, const SAFEARRAY* argument = nullptr);
 
 // Takes a call's result coerced to a string, by value or by reference, as arguments are
 // (references and default values followed, a byte array as its bytes); a value without

@@ -242,7 +242,8 @@ HRESULT Wrapper::TwofishTransform(UniqueBstr& data_text, BSTR key_text, bool enc
   VARIANT data = ByReference(VT_ARRAY | VT_UI1, data_bytes.InOut());
   UniqueVariant transformed;
   hr = CallWithResult(twofish.Get(), kTwofishProgId, cipher_member, data, transformed, failure);
-  if (SUCCEEDED(hr)) hr = TakeResultBytes(transformed, kTwofishProgId, cipher_member, result_bytes, failure);
+  if (SUCCEEDED(hr))
+    hr = TakeResultBytes(transformed, kTwofishProgId, cipher_member, result_bytes, failure, data_bytes.Get());
   if (FAILED(hr)) return hr;
   twofish.Reset();
 

@@ -108,6 +108,41 @@ IDispatch* ChainEndingInText(std::size_t objects) {
   return objects == 1 ? static_cast<IDispatch*>(&text) : links[objects - 2];
 }
 
+// An object whose default value is VT_UNKNOWN holding itself: the system's coercion would
+// ask it for IDispatch and read its default value again, without limit.
+class UnknownValuedDefault final : public test::DefaultValueObject {
+ public:
+  UnknownValuedDefault() : DefaultValueObject(L"") {}
+
+ protected:
+  HRESULT ReadValue(VARIANT* result, EXCEPINFO*) override {
+    AddRef();
+    V_VT(result) = VT_UNKNOWN;
+    V_UNKNOWN(result) = static_cast<IDispatch*>(this);
+    return S_OK;
+  }
+};
+IDispatch* UnknownValued() {
+  static UnknownValuedDefault object;
+  return &object;
+}
+// An object whose default value is Nothing (VT_DISPATCH holding null).
+class NothingValuedDefault final : public test::DefaultValueObject {
+ public:
+  NothingValuedDefault() : DefaultValueObject(L"") {}
+
+ protected:
+  HRESULT ReadValue(VARIANT* result, EXCEPINFO*) override {
+    V_VT(result) = VT_DISPATCH;
+    V_DISPATCH(result) = nullptr;
+    return S_OK;
+  }
+};
+IDispatch* NothingValued() {
+  static NothingValuedDefault object;
+  return &object;
+}
+
 VARIANT ObjectArgument(IDispatch* object) {
   VARIANT v = MakeEmpty();
   V_VT(&v) = VT_DISPATCH;
@@ -146,6 +181,22 @@ std::vector<Argument> Arguments() {
          SelfValued()->AddRef();  // the holder releases its reference
          return test::MakeVariantRef(k.Get());
        }, STATUS_NO_TEXT_FORM},
+      {"Unknown that is an object whose default value is itself", [](UniqueVariant&) {
+         VARIANT v = ObjectArgument(SelfValued());
+         V_VT(&v) = VT_UNKNOWN;
+         return v;
+       }, STATUS_NO_TEXT_FORM},
+      {"Reference to an Unknown that is an object whose default value is itself", [](UniqueVariant&) {
+         static IUnknown* unknown = SelfValued();
+         VARIANT v = MakeEmpty();
+         V_VT(&v) = VT_BYREF | VT_UNKNOWN;
+         V_UNKNOWNREF(&v) = &unknown;
+         return v;
+       }, STATUS_NO_TEXT_FORM},
+      {"Object whose default value is an Unknown holding itself",
+       [](UniqueVariant&) { return ObjectArgument(UnknownValued()); }, STATUS_NO_TEXT_FORM},
+      {"Object whose default value is Nothing", [](UniqueVariant&) { return ObjectArgument(NothingValued()); },
+       STATUS_NO_TEXT_FORM},
       {"Object whose default value fails", [](UniqueVariant&) { return ObjectArgument(RaisingValue()); },
        STATUS_NO_TEXT_FORM},
       {"8 objects deep to a text", [](UniqueVariant&) { return ObjectArgument(ChainEndingInText(8)); }, STATUS_OK},
@@ -272,6 +323,88 @@ TEST_F(CryptBadInput, ObjectsWhoseDefaultValueIsAnObjectThroughTheVtable) {
   // Each conversion stopped at the limit, and every reference it took was given back.
   EXPECT_LE(self.Reads(), 10 * 8) << "ten conversions reach it, each reads at most 8 default values";
   for (const auto& c : cases) EXPECT_EQ(c.object->References(), 1) << c.name;
+}
+
+// An object whose default value is a reference (VT_BYREF | VT_VARIANT) to a text it keeps,
+// and whose property get releases the caller's last reference to it: the conversion must
+// hold the object while it reads the text, and give it back afterwards. When it goes it
+// wipes the text, so a read after that sees no key text, not the same one.
+class SelfReleasingReference final : public IDispatch {
+ public:
+  explicit SelfReleasingReference(const wchar_t* text, bool* destroyed) : destroyed_(destroyed) {
+    VariantInit(&kept_);
+    V_VT(&kept_) = VT_BSTR;
+    V_BSTR(&kept_) = SysAllocString(text);
+  }
+  ~SelfReleasingReference() {
+    SecureZeroMemory(V_BSTR(&kept_), SysStringByteLen(V_BSTR(&kept_)));
+    VariantClear(&kept_);
+    *destroyed_ = true;
+  }
+  STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch)) {
+      *object = static_cast<IDispatch*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++references_); }
+  STDMETHODIMP_(ULONG) Release() override {
+    const LONG left = --references_;
+    if (left == 0) delete this;
+    return static_cast<ULONG>(left);
+  }
+  STDMETHODIMP GetTypeInfoCount(UINT* count) override {
+    *count = 0;
+    return S_OK;
+  }
+  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return DISP_E_BADINDEX; }
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return DISP_E_UNKNOWNNAME; }
+  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result, EXCEPINFO*, UINT*) override {
+    if (id != DISPID_VALUE || (flags & DISPATCH_PROPERTYGET) == 0 || result == nullptr) return DISP_E_MEMBERNOTFOUND;
+    V_VT(result) = VT_BYREF | VT_VARIANT;
+    V_VARIANTREF(result) = &kept_;
+    if (!released_) {
+      released_ = true;
+      Release();  // the caller's reference, as a script that drops its last variable
+    }
+    return S_OK;
+  }
+
+ private:
+  VARIANT kept_;
+  LONG references_ = 1;
+  bool released_ = false;
+  bool* destroyed_;
+};
+
+TEST_F(CryptBadInput, ADefaultValueReferringIntoAnObjectThatLosesItsLastReference) {
+  UniqueVariant keep, expected;
+  ASSERT_EQ(crypt_->enCrypt(StringOf(keep, L"kept by the object"), expected.Receive()), S_OK);
+  ASSERT_EQ(Status(), STATUS_OK);
+  for (const bool asKey : {false, true}) {
+    SCOPED_TRACE(asKey ? "as the key" : "as the text");
+    bool destroyed = false;
+    auto* object = new SelfReleasingReference(asKey ? L"TESTKEY" : L"kept by the object", &destroyed);
+    VARIANT argument = ObjectArgument(object);  // the object's one reference, given up during the call
+    UniqueVariant out;
+    if (asKey) {
+      EXPECT_EQ(crypt_->SetKey(argument), S_OK);
+      EXPECT_EQ(Status(), STATUS_OK);
+      EXPECT_TRUE(destroyed) << "released when the conversion was done with it";
+      UniqueVariant k2;
+      EXPECT_EQ(crypt_->enCrypt(StringOf(k2, L"kept by the object"), out.Receive()), S_OK);
+    } else {
+      EXPECT_EQ(crypt_->enCrypt(argument, out.Receive()), S_OK);
+      EXPECT_TRUE(destroyed) << "released when the conversion was done with it";
+    }
+    EXPECT_EQ(Status(), STATUS_OK);
+    ASSERT_EQ(V_VT(out.Get()), VT_BSTR);
+    EXPECT_EQ(test::FromBstr(V_BSTR(out.Get())), test::FromBstr(V_BSTR(expected.Get())));
+  }
+  ExpectUsable();
 }
 
 TEST_F(CryptBadInput, WrongArgumentCountsAreRefusedBeforeTheMethodRuns) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "tests/hardening/dispatch_call.h"
+#include "tests/support/default_value_object.h"
 #include "tests/wrapper/wrapper_call_helper.h"
 #include "tests/wrapper/wrapper_test_support.h"
 
@@ -42,6 +43,37 @@ VARIANT TextValue(UniqueVariant& keep, const std::wstring& text) {
   return *keep.Get();
 }
 
+// An object whose default value is itself, as a VBScript class with `Set Value = Me`; and
+// one whose default value is VT_UNKNOWN holding itself. The system's coercion of either
+// would read the default value again and again, without limit.
+IDispatch* SelfValued() {
+  static corvane::test::ObjectValuedDefault object;
+  return &object;
+}
+class UnknownValuedDefault final : public corvane::test::DefaultValueObject {
+ public:
+  UnknownValuedDefault() : DefaultValueObject(L"") {}
+
+ protected:
+  HRESULT ReadValue(VARIANT* result, EXCEPINFO*) override {
+    AddRef();
+    V_VT(result) = VT_UNKNOWN;
+    V_UNKNOWN(result) = static_cast<IDispatch*>(this);
+    return S_OK;
+  }
+};
+IDispatch* UnknownValued() {
+  static UnknownValuedDefault object;
+  return &object;
+}
+
+VARIANT Unowned(VARTYPE vt, IDispatch* object) {
+  VARIANT v = MakeEmpty();
+  V_VT(&v) = vt;
+  V_DISPATCH(&v) = object;  // no reference of its own: the object outlives the call
+  return v;
+}
+
 const std::vector<Value>& Values() {
   static LONG number = 42;
   static const std::vector<Value> values = {
@@ -64,6 +96,17 @@ const std::vector<Value>& Values() {
          });
        },
        DISP_E_TYPEMISMATCH},
+      {"Unknown that is an object whose default value is itself",
+       [](UniqueVariant&) { return Unowned(VT_UNKNOWN, SelfValued()); }, DISP_E_TYPEMISMATCH},
+      {"Reference to an Unknown that is an object whose default value is itself", [](UniqueVariant&) {
+         static IUnknown* unknown = SelfValued();
+         VARIANT v = MakeEmpty();
+         V_VT(&v) = VT_BYREF | VT_UNKNOWN;
+         V_UNKNOWNREF(&v) = &unknown;
+         return v;
+       }, DISP_E_TYPEMISMATCH},
+      {"Object whose default value is an Unknown holding itself",
+       [](UniqueVariant&) { return Unowned(VT_DISPATCH, UnknownValued()); }, DISP_E_TYPEMISMATCH},
       {"Byte array", [](UniqueVariant& k) {
          SetBytes(k, {'h', 0, 'i', 0});
          return *k.Get();

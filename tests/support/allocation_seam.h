@@ -14,6 +14,8 @@
 #include <objidl.h>
 
 #include <atomic>
+#include <mutex>
+#include <unordered_set>
 
 #include "tests/support/import_redirect.h"
 
@@ -117,7 +119,15 @@ class MallocSpy final : public IMallocSpy {
   }
   // Blocks allocated while the spy watched and not yet freed.
   long Live() const { return live_; }
-  void ResetCount() { live_ = 0; }
+  // Blocks freed again after they were freed while the spy watched (and not allocated
+  // anew meanwhile): a double free, which Wine's heap absorbs silently and Windows' does not.
+  long DoubleFrees() const { return doubleFrees_; }
+  void ResetCount() {
+    live_ = 0;
+    doubleFrees_ = 0;
+    const std::lock_guard<std::mutex> lock(freedMutex_);
+    freed_.clear();
+  }
 
   STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
     if (object == nullptr) return E_POINTER;
@@ -134,11 +144,22 @@ class MallocSpy final : public IMallocSpy {
     return request != 0 && AllocationCountdown::Take(Allocations::OfTheDllAndCom) ? 0 : request;
   }
   STDMETHODIMP_(void*) PostAlloc(void* actual) override {
-    if (actual != nullptr) ++live_;
+    if (actual != nullptr) {
+      ++live_;
+      const std::lock_guard<std::mutex> lock(freedMutex_);
+      freed_.erase(actual);
+    }
     return actual;
   }
   STDMETHODIMP_(void*) PreFree(void* request, BOOL spied) override {
-    if (request != nullptr && spied) --live_;
+    if (request == nullptr) return request;
+    const std::lock_guard<std::mutex> lock(freedMutex_);
+    if (spied) {
+      --live_;
+      freed_.insert(request);
+    } else if (freed_.count(request) != 0) {
+      ++doubleFrees_;
+    }
     return request;
   }
   STDMETHODIMP_(void) PostFree(BOOL) override {}
@@ -160,6 +181,9 @@ class MallocSpy final : public IMallocSpy {
 
  private:
   std::atomic<long> live_{0};
+  std::atomic<long> doubleFrees_{0};
+  std::mutex freedMutex_;
+  std::unordered_set<void*> freed_;
 };
 
 }  // namespace corvane::test

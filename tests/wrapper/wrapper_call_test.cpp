@@ -256,7 +256,17 @@ TEST_F(WrapperCalls, ResultsTheWrapperAcceptsGiveTheSameOutcome) {
                {L"deBase64Bin=byrefvariant", false, Narrow(text)},
                {L"deBase64Bin=byrefvariantstring", false, Narrow(text)},
                {L"bDecrypt=byrefvariant", false, Narrow(text)},
-               {L"bDecrypt=byrefvariantstring", false, Narrow(text)}};
+               {L"bDecrypt=byrefvariantstring", false, Narrow(text)},
+               // ... through a chain of two references, or to an array that was never dimensioned.
+               {L"bEncrypt=byrefchain", true, encrypted},
+               {L"enBase64Bin=byrefchain", true, encrypted},
+               {L"deBase64Bin=byrefchain", false, Narrow(text)},
+               {L"bDecrypt=byrefchain", false, Narrow(text)},
+               {L"bEncrypt=byrefnullarray", true, ""},
+               {L"bDecrypt=byrefnullarray", false, ""},
+               // A component that transforms its argument in place and returns that same array.
+               {L"bEncrypt=inplace", true, encrypted},
+               {L"bDecrypt=inplace", false, Narrow(text)}};
   for (const auto& c : cases) {
     SCOPED_TRACE(Narrow(c.faults));
     ScopedFaults faults(c.faults);

@@ -144,6 +144,8 @@ const FailureCase kCases[] = {
     {L"bEncrypt=variantarray", true, Arg::kGood, Arg::kGood, nullptr, DISP_E_TYPEMISMATCH,
      L"Tamsel.clsTwofish.bEncrypt returned an array of Variant instead of a one-dimensional byte array",
      "B+ T+ T.bkey T.bEncrypt T- B-"},
+    {L"bEncrypt=byrefnull", true, Arg::kGood, Arg::kGood, nullptr, E_POINTER,
+     L"Tamsel.clsTwofish.bEncrypt returned a null reference", "B+ T+ T.bkey T.bEncrypt T- B-"},
     {L"bDecrypt=missing", false, Arg::kGood, Arg::kGood, nullptr, DISP_E_UNKNOWNNAME,
      L"Tamsel.clsTwofish has no member bDecrypt", "B+ B.deBase64Bin T+ T.bkey T- B-"},
     {L"bDecrypt=raise", false, Arg::kGood, Arg::kGood, nullptr, kRaised,
@@ -427,12 +429,14 @@ TEST_F(WrapperFailures, NoPathLosesMemory) {
   // Results by reference, to values the stand-ins keep and free themselves: a copy taken
   // and freed by the wrapper, never the callee's own freed twice.
   for (const wchar_t* accepted : {L"bEncrypt=replace", L"enBase64Bin=replace", L"bEncrypt=string", L"bEncrypt=byref",
-                                  L"bEncrypt=byrefvariant", L"bEncrypt=byrefvariantstring", L"enBase64Bin=byrefvariant"}) {
+                                  L"bEncrypt=byrefvariant", L"bEncrypt=byrefvariantstring", L"enBase64Bin=byrefvariant",
+                                  L"bEncrypt=byrefchain", L"enBase64Bin=byrefchain", L"bEncrypt=inplace"}) {
     cases.push_back({accepted, true, Arg::kGood, Arg::kGood, nullptr, S_OK, L"", ""});
   }
   for (const wchar_t* accepted : {L"deBase64Bin=replace", L"bDecrypt=replace", L"deBase64Bin=string",
                                   L"deBase64Bin=byrefvariant", L"deBase64Bin=byrefvariantstring",
-                                  L"bDecrypt=byrefvariant", L"bDecrypt=byrefvariantstring"}) {
+                                  L"bDecrypt=byrefvariant", L"bDecrypt=byrefvariantstring", L"bDecrypt=byrefchain",
+                                  L"bDecrypt=inplace"}) {
     cases.push_back({accepted, false, Arg::kGood, Arg::kGood, nullptr, S_OK, L"", ""});
   }
   AllocationCounter counter;
@@ -445,11 +449,13 @@ TEST_F(WrapperFailures, NoPathLosesMemory) {
       EXPECT_EQ(Call(c.encrypt, args.Text(), args.Key(), out), c.hr);
       TakeErrorInfo();
     };
+    const long freedTwice = counter.DoubleFrees();
     run();
     const long before = counter.Live();
     run();
     run();
     EXPECT_EQ(counter.Live(), before);
+    EXPECT_EQ(counter.DoubleFrees(), freedTwice) << "a string or array freed twice";
   }
 }
 

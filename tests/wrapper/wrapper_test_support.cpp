@@ -199,5 +199,6 @@ AllocationCounter::AllocationCounter() {
 }
 AllocationCounter::~AllocationCounter() { CoRevokeMallocSpy(); }
 long AllocationCounter::Live() const { return g_spy.Live(); }
+long AllocationCounter::DoubleFrees() const { return g_spy.DoubleFrees(); }
 
 }  // namespace tamsel_test

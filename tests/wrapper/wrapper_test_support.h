@@ -103,6 +103,8 @@ class AllocationCounter {
   AllocationCounter(const AllocationCounter&) = delete;
   AllocationCounter& operator=(const AllocationCounter&) = delete;
   long Live() const;
+  // Task-allocator blocks freed twice in the scope (see MallocSpy::DoubleFrees).
+  long DoubleFrees() const;
 };
 
 }  // namespace tamsel_test
