@@ -7,6 +7,8 @@ Every fenced code block of README.md and docs/*.md in VBScript, JScript, ASP or 
 name its file under examples/ in the paragraph before it; so may any other block
 (an expected output). The block must then be that file, whole or as a run of its lines.
 The examples themselves are run and their output compared by examples_tests.cmake.
+The sections named in RUN_BY_PORTS are run from the document itself, block by block, by the
+port's own tests.
 """
 import glob
 import os
@@ -14,6 +16,11 @@ import re
 import sys
 
 RUNNABLE = {"vbscript", "vb", "javascript", "js", "jscript", "cpp", "c++", "asp"}
+# (document, section heading): the test that runs every code block of that section.
+RUN_BY_PORTS = {
+    ("docs/migrating.md", "Node"): "ports/node/test/docs.test.js",
+    ("docs/migrating.md", "Python"): "ports/python/tests/test_docs.py",
+}
 source = os.path.abspath(sys.argv[1])
 failures = []
 checked = 0
@@ -22,9 +29,13 @@ for doc in [os.path.join(source, "README.md")] + sorted(glob.glob(os.path.join(s
     name = os.path.relpath(doc, source)
     lines = open(doc, encoding="utf-8").read().split("\n")
     i = 0
+    heading = None
     while i < len(lines):
         fence = re.match(r"^(```+)\s*(\S*)", lines[i])
         if not fence:
+            section = re.match(r"^## (.+?)\s*$", lines[i])
+            if section:
+                heading = section.group(1)
             i += 1
             continue
         start = i
@@ -45,6 +56,12 @@ for doc in [os.path.join(source, "README.md")] + sorted(glob.glob(os.path.join(s
         before = " ".join(paragraph)
         named = [p for p in re.findall(r"examples/[\w./-]*\w", before)
                  if os.path.isfile(os.path.join(source, p))]
+        runner = RUN_BY_PORTS.get((name, heading))
+        if not named and runner:
+            if not os.path.isfile(os.path.join(source, runner)):
+                failures.append(f"{name}:{start + 1}: {runner}, which runs this section's blocks, is missing")
+            checked += 1
+            continue
         if not named:
             if language in RUNNABLE:
                 failures.append(f"{name}:{start + 1}: a {language} block that names no file under examples/")
