@@ -93,13 +93,10 @@ endfunction()
 # widl runs in the source tree with relative paths: the files it writes name the .idl as
 # server/corvane.idl, not by a path of this machine (the header and GUIDs are shipped).
 # A type library records when widl made it ("Created by WIDL version ... at ...", and the
-# time as a number): WIDL_TIME_OVERRIDE fixes that time to SOURCE_DATE_EPOCH when the
-# build is configured with it set, else to 0, so that a rebuild gives the same bytes.
-if(DEFINED ENV{SOURCE_DATE_EPOCH})
-  set(CORVANE_WIDL_TIME $ENV{SOURCE_DATE_EPOCH})
-else()
-  set(CORVANE_WIDL_TIME 0)
-endif()
+# time as a number): WIDL_TIME_OVERRIDE fixes that time to 0 always. Taking it from
+# SOURCE_DATE_EPOCH at configure time made the bytes depend on how the build folder was
+# first configured (by hand or by scripts/package.sh), and the time means nothing here.
+set(CORVANE_WIDL_TIME 0)
 function(corvane_widl name idl)
   set(out ${CMAKE_CURRENT_BINARY_DIR}/generated)
   set(flags ${CORVANE_WIDL_TARGET} -I common -L ${CORVANE_STDOLE_DIR})
