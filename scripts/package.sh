@@ -21,17 +21,20 @@
 # never from the command line; --timestamp URL adds a time stamp from that server (RFC 3161),
 # so the signature outlives the certificate.
 # --out DIR writes the packages, the zip and SHA256SUMS there instead of dist/.
-#   scripts/package.sh [--version X.Y.Z] [--out DIR] [--sign FILE.pfx
+# --ports also builds the Python and Node packages of the stored formats into DIR/ports
+# (ports/build-packages.sh: the wheel, the sdist and the npm .tgz; not in SHA256SUMS).
+#   scripts/package.sh [--version X.Y.Z] [--out DIR] [--ports] [--sign FILE.pfx
 #                      [--sign-password-file FILE] [--timestamp URL]]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-usage() { sed -n '2,28p' "$0" >&2; exit 2; }
+usage() { sed -n '2,30p' "$0" >&2; exit 2; }
 version=
 out=dist
 pfx=
 password_file=
 timestamp=
+ports=no
 while [ $# -gt 0 ]; do
   case "$1" in
     --version) version=${2:?}; shift 2 ;;
@@ -39,6 +42,7 @@ while [ $# -gt 0 ]; do
     --sign-password-file) password_file=${2:?}; shift 2 ;;
     --timestamp) timestamp=${2:?}; shift 2 ;;
     --out) out=${2:?}; shift 2 ;;
+    --ports) ports=yes; shift ;;
     *) usage ;;
   esac
 done
@@ -120,6 +124,11 @@ python3 packaging/make_package.py zip --dist "$files" "${docs[@]}" --version "$v
 [ "$files" = dist ] || rm -rf "$files"
 echo "$out/SHA256SUMS:"
 cat "$out/SHA256SUMS"
+if [ "$ports" = yes ]; then
+  rm -rf "$out/ports"
+  echo "$out/ports:"
+  ports/build-packages.sh "$out/ports"
+fi
 if [ -n "$pfx" ]; then
   echo "package.sh: Corvane $version, signed with $pfx${timestamp:+, time-stamped by $timestamp}"
 else
